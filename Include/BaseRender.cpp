@@ -1,0 +1,220 @@
+#include "BaseRender.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+CBaseRender::CBaseRender()
+    : m_image(0), m_iDpi(0), m_ppd(nullptr), m_header(nullptr), m_bInit(false)
+{
+}
+
+CBaseRender::~CBaseRender() {}
+
+void CBaseRender::OnStartDoc(unsigned long) {}
+void CBaseRender::OnEndDoc() { OnDestroy(); }
+void CBaseRender::OnInit() {}
+void CBaseRender::OnDestroy() {}
+void CBaseRender::OnStartPage() {}
+void CBaseRender::OnEndPage() {}
+void CBaseRender::OnBeginBmp() {}
+void CBaseRender::OnEndBmp() {}
+void CBaseRender::OnPaintBmp() {}
+void CBaseRender::WriteSpool(const void*, int) {}
+void CBaseRender::AddLog(const char*, ...) {}
+
+void CBaseRender::GetPrinterParameters()
+{
+    AddLog("CBaseRender::GetPrinterParameters");
+}
+
+void CBaseRender::SetModelName(const char* name)
+{
+    m_strModelName = name ? name : "";
+}
+
+int CBaseRender::mm_2_dots(int mm) const
+{
+    const double dots = mm * (m_iDpi / 25.4) + 0.9999;
+    // A hostile page header can carry any resolution: keep the conversion
+    // inside int instead of overflowing it.
+    if (dots >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (dots <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(dots);
+}
+
+void CBaseRender::AdjustImage()
+{
+    if (m_image.GetBpp() >= 24)
+        m_image.GrayScale();
+
+    if (m_regHalftone.iLiangdu != 0 || m_regHalftone.iDuibidu != 0)
+        m_image.Light(m_regHalftone.iLiangdu, m_regHalftone.iDuibidu);
+
+    if (m_regHalftone.iGrayMethod > 0)
+        m_image.Dither(m_regHalftone.iGrayMethod - 1);
+    else
+        m_image.Threshold(static_cast<unsigned char>(m_regHalftone.iThreValue & 0xFF));
+
+    if (m_reg.iScale != 100) {
+        const unsigned scale = static_cast<unsigned>(m_reg.iScale);
+        const unsigned nx = m_image.GetWidth() * scale / 100u;
+        const unsigned ny = m_image.GetHeight() * scale / 100u;
+        m_image.Resample(static_cast<int>(nx), static_cast<int>(ny), 1, nullptr);
+    }
+
+    // Argument order is top, bottom, left, right.
+    CropWhiteEdge(m_regHalftone.iCropTopEdge, m_regHalftone.iCropBottomEdge,
+                  m_regHalftone.iCropLeftEdge, m_regHalftone.iCropRightEdge);
+
+    if (m_reg.bMirror)
+        m_image.Mirror(false, true);
+
+    if (m_reg.bNegative)
+        Negative();
+
+    switch (m_reg.iRotate) {
+    case 1:
+        m_image.Rotate(180.0f, nullptr);
+        break;
+    case 2:
+        m_image.Rotate(90.0f, nullptr);
+        break;
+    case 3:
+        m_image.Rotate(270.0f, nullptr);
+        break;
+    default:
+        break;
+    }
+
+    AdjustEffWidthBits();
+}
+
+namespace {
+
+// Ink test of the preparation: in the one-bit page image a clear bit is ink.
+// Other depths (a binarisation that failed) count palette index 0 as ink.
+bool IsInk(const CDibImage& img, unsigned x, unsigned y)
+{
+    if (img.GetBpp() == 1) {
+        const unsigned char* row = img.GetBits(y);
+        return ((row[x >> 3] >> (7 - (x & 7))) & 1) == 0;
+    }
+    return img.GetPixelIndex(static_cast<long>(x), static_cast<long>(y)) == 0;
+}
+
+} // namespace
+
+void CBaseRender::CropWhiteEdge(int top, int bottom, int left, int right)
+{
+    if (top == 0 && bottom == 0 && left == 0 && right == 0)
+        return;
+
+    // A negative limit crops that side without limit.
+    const int kUnlimitedMm = 9999;
+    if (top < 0)
+        top = kUnlimitedMm;
+    if (bottom < 0)
+        bottom = kUnlimitedMm;
+    if (left < 0)
+        left = kUnlimitedMm;
+    if (right < 0)
+        right = kUnlimitedMm;
+
+    const long W = m_image.IsValid() ? static_cast<long>(m_image.GetWidth()) : 0;
+    const long H = m_image.IsValid() ? static_cast<long>(m_image.GetHeight()) : 0;
+    long S = 0, E = 0, L = 0, R = W;
+
+    const long dTop = mm_2_dots(top);
+    const long dBottom = mm_2_dots(bottom);
+    const long dLeft = mm_2_dots(left);
+    const long dRight = mm_2_dots(right);
+
+    // Each scan stops at its first ink pixel; the four are independent.
+    if (bottom > 0) {
+        bool found = false;
+        for (long y = H - 1; y >= 0 && !found; --y)
+            for (long x = 0; x < W; ++x)
+                if (IsInk(m_image, x, y)) {
+                    E = std::min(H - 1 - y, dBottom);
+                    found = true;
+                    break;
+                }
+    }
+    if (top > 0) {
+        bool found = false;
+        for (long y = 0; y < H && !found; ++y)
+            for (long x = 0; x < W; ++x)
+                if (IsInk(m_image, x, y)) {
+                    S = std::min(y, dTop);
+                    found = true;
+                    break;
+                }
+    }
+    if (left > 0) {
+        bool found = false;
+        for (long x = 0; x < W && !found; ++x)
+            for (long y = 0; y < H; ++y)
+                if (IsInk(m_image, x, y)) {
+                    L = std::min(x, dLeft);
+                    found = true;
+                    break;
+                }
+    }
+    if (right > 0) {
+        bool found = false;
+        for (long x = W - 1; x >= 0 && !found; --x)
+            for (long y = 0; y < H; ++y)
+                if (IsInk(m_image, x, y)) {
+                    R = x + 1;
+                    // This side drops up to dRight + 1 white columns.
+                    if (x + 1 < W - dRight - 1 && dRight + 1 < W)
+                        R = W - dRight - 1;
+                    found = true;
+                    break;
+                }
+    }
+
+    // Crop measures top and bottom from the end of storage: top E, bottom
+    // H - S keeps storage rows S .. H - E - 1.
+    CDibImage cropped(0);
+    m_image.Crop(static_cast<int>(L), static_cast<int>(E), static_cast<int>(R),
+                 static_cast<int>(H - S), &cropped);
+    m_image = cropped;
+}
+
+void CBaseRender::Negative()
+{
+    unsigned char* bits = m_image.GetBits(0);
+    if (!bits)
+        return;
+    const size_t n = static_cast<size_t>(m_image.GetEffWidth()) * m_image.GetHeight();
+    for (size_t i = 0; i < n; ++i)
+        bits[i] = static_cast<unsigned char>(255 - bits[i]);
+}
+
+void CBaseRender::AdjustEffWidthBits()
+{
+    if (!m_image.IsValid())
+        return;
+    const unsigned W = m_image.GetWidth();
+    const unsigned H = m_image.GetHeight();
+    const unsigned stride = m_image.GetEffWidth();
+    const unsigned bpp = m_image.GetBpp();
+    // Padding starts after the last pixel's bits.
+    const unsigned long long usedBits = static_cast<unsigned long long>(W) * bpp;
+    const unsigned long long totalBits = static_cast<unsigned long long>(stride) * 8;
+    if (usedBits >= totalBits)
+        return;
+    const unsigned firstFullByte = static_cast<unsigned>((usedBits + 7) / 8);
+    const unsigned partialBits = static_cast<unsigned>(usedBits % 8);
+    for (unsigned y = 0; y < H; ++y) {
+        unsigned char* row = m_image.GetBits(y);
+        if (partialBits)
+            row[usedBits / 8] |= static_cast<unsigned char>(0xFF >> partialBits);
+        if (firstFullByte < stride)
+            std::memset(row + firstFullByte, 0xFF, stride - firstFullByte);
+    }
+}

@@ -1,0 +1,77 @@
+// Settings records of a render object: printer and media settings, image and
+// halftone settings, and the watermark settings.
+#pragma once
+
+#include <cstdint>
+
+// Media tracking modes, the value of tagREGSTRUCT::iGap[0].
+enum {
+    MEDIA_CONTINUOUS = 0,
+    MEDIA_GAP = 1,
+    MEDIA_BLACK_LINE = 2,
+    MEDIA_PERFORATED = 3,
+    MEDIA_ROLL = 4,
+    MEDIA_RECORDING = 5,
+};
+
+// Printer and media settings. Lengths are millimetres unless noted.
+struct tagREGSTRUCT {
+    tagREGSTRUCT();
+
+    int64_t lReserved;
+    bool bReserved1;
+    bool bReserved2;
+    int iSpeed;          // -1: leave the printer's own speed
+    int iDensity;        // -1: leave the printer's own darkness
+    int iReference[2];   // eight times the PPD value
+    int iRotate;         // 0 none, 1 180, 2 90, 3 270 degrees
+    bool bMirror;
+    bool bNegative;
+    int iScale;          // percent
+    bool iDottedline;
+    bool bPauseKey;
+    bool bWaterMark;
+    int iGap[3];         // media mode, gap/mark length, gap/mark offset
+    int iOffset;
+    int iPeelMode;       // 1 peel off, 3 peel on, other: nothing sent
+    int iReserved1;
+    int iPrinttype;      // 0 direct thermal, 1 thermal transfer
+    int iReserved2;
+    int iReserved3;
+    int iFeedBefore;
+    int iFeedAfter;
+    int iReserved4;
+};
+
+// Image and halftone settings.
+struct tagREGSTRUCTWITHALFTONE {
+    tagREGSTRUCTWITHALFTONE();
+
+    int iGrayMethod;     // <= 0 threshold; n > 0 dither method n - 1
+    int iThreValue;      // threshold level, low byte used
+    int iLiangdu;        // brightness offset
+    int iDuibidu;        // contrast offset
+    int iCropTopEdge;    // crop limits in millimetres; 0 off, < 0 unlimited
+    int iCropBottomEdge;
+    int iCropLeftEdge;
+    int iCropRightEdge;
+    bool ImageCompress;  // TSPL compressed bitmaps
+};
+
+// Watermark settings: carried by every render object, read by nothing.
+struct tagWaterMarkConfig {
+    tagWaterMarkConfig();
+
+    bool bFlag;
+    char szText[4096];
+    int iParam1;
+    int iParam2;
+    int iParam3;
+    int iParam4;
+    bool bFlag2;
+    int iParam5;
+    int iParam6;
+    int iParam7;
+    int iParam8;
+    int iParam9;
+};

@@ -1,0 +1,286 @@
+#include "CupsInstance.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+#include <vector>
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include "CupsLog.h"
+#include "CupsMessages.h"
+#include "CupsOutput.h"
+#include "CupsRender.h"
+#include "PrinterCPCL.h"
+#include "PrinterESCPOS.h"
+#include "PrinterPaperang.h"
+#include "PrinterPeriPage.h"
+#include "PrinterTSPL.h"
+
+CStdRefPtr<CBaseRender> g_pRender;
+int ModelNumber = 0;
+int Page = 0;
+volatile sig_atomic_t Canceled = 0;
+
+void CancelJob(int)
+{
+    Canceled = 1;
+}
+
+namespace {
+
+// Whether a page's lines can be held and turned into a page image: the
+// image core's own test, plus a page buffer whose size fits the buffer's
+// int length.
+bool PageFits(const cups_page_header2_t& h)
+{
+    if (!CDibImage::CanCreate(h.cupsWidth, h.cupsHeight, h.cupsBitsPerPixel))
+        return false;
+    const unsigned long long bytes =
+        static_cast<unsigned long long>(h.cupsHeight) * h.cupsBytesPerLine;
+    return bytes <= static_cast<unsigned long long>(INT_MAX);
+}
+
+// Reads and drops the pixel data of a page that is not printed, in small
+// pieces so that a huge header allocates nothing of its size.
+void SkipPage(cups_raster_t* ras, const cups_page_header2_t& h)
+{
+    unsigned char scratch[65536];
+    unsigned long long left = static_cast<unsigned long long>(h.cupsHeight) * h.cupsBytesPerLine;
+    while (left > 0) {
+        const unsigned n = left > sizeof scratch ? sizeof scratch : static_cast<unsigned>(left);
+        if (cupsRasterReadPixels(ras, scratch, n) == 0)
+            break;
+        left -= n;
+    }
+}
+
+template <class T>
+void CreateBackEnd(ppd_file_t* ppd, const char* modelName)
+{
+    g_pRender = MakeRefPtr<CBaseRender>(new CCupsRender<T>());
+    g_pRender->m_ppd = ppd;
+    g_pRender->GetPrinterParameters();
+    g_pRender->SetModelName(modelName);
+}
+
+} // namespace
+
+int CCupsInstance::Run(int argc, char** argv)
+{
+    // Set-up: every message reaches the scheduler at once.
+    setbuf(stderr, nullptr);
+
+    if (argc != 6 && argc != 7) {
+        _cupsLangPrintFilter(stderr, "ERROR", "%s job-id user title copies options [file]",
+                             "bandrill");
+        return 1;
+    }
+
+    int fd = 0;
+    if (argc == 7) {
+        fd = open(argv[6], O_RDONLY);
+        if (fd == -1) {
+            _cupsLangPrintError("ERROR", "Unable to open raster file");
+            sleep(1);
+            return 1;
+        }
+    }
+
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+
+    Canceled = 0;
+    sigset(SIGTERM, CancelJob);
+
+    cups_option_t* options = nullptr;
+    const int num_options = cupsParseOptions(argv[5], 0, &options);
+
+    // The queue's PPD, its defaults and then the job's options marked on it.
+    const char* ppdPath = getenv("PPD");
+    ppd_file_t* ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+    if (!ppd) {
+        int linenum = 0;
+        const ppd_status_t status = ppdLastError(&linenum);
+        _cupsLangPrintFilter(stderr, "ERROR", "The PPD file could not be opened.");
+        fprintf(stderr, "DEBUG: %s on line %d.\n", ppdErrorString(status), linenum);
+        cupsRasterClose(ras);
+        if (fd != 0)
+            close(fd);
+        cupsFreeOptions(num_options, options);
+        return 1;
+    }
+    ppdMarkDefaults(ppd);
+    cupsMarkOptions(ppd, num_options, options);
+
+    std::string modelName;
+    if (ppd_attr_t* attr = ppdFindAttr(ppd, "ModelName", nullptr)) {
+        CupsLog(LOG_DEBUG, "ModelName=%s", attr->value ? attr->value : "");
+        modelName = attr->value ? attr->value : "";
+    }
+    if (ppd_attr_t* attr = ppdFindAttr(ppd, "Personality", nullptr))
+        CupsLog(LOG_DEBUG, "lang=%s", attr->value ? attr->value : "");
+
+    ModelNumber = ppd->model_number;
+    CupsLog(LOG_DEBUG, "ModelNumber = %d\n", ModelNumber);
+
+    // The back end by model number.
+    switch (ModelNumber) {
+    case 20:
+        CreateBackEnd<CPrinterTSPL>(ppd, modelName.c_str());
+        break;
+    case 21:
+        CreateBackEnd<CPrinterESCPOS>(ppd, modelName.c_str());
+        break;
+    case 22:
+        CreateBackEnd<CPrinterCPCL>(ppd, modelName.c_str());
+        break;
+    case 23:
+        CreateBackEnd<CPrinterPaperang>(ppd, modelName.c_str());
+        break;
+    case 24:
+        CreateBackEnd<CPrinterPeriPage>(ppd, modelName.c_str());
+        break;
+    default:
+        CupsLog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
+        _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
+        cupsRasterClose(ras);
+        if (fd != 0)
+            close(fd);
+        ppdClose(ppd);
+        cupsFreeOptions(num_options, options);
+        return 1;
+    }
+
+    g_pRender->OnStartDoc(0);
+
+    // The page loop. Cancellation is tested right after a header is read
+    // and after each finished page, so a started page is always completed.
+    Page = 0;
+    cups_page_header2_t header;
+    while (cupsRasterReadHeader2(ras, &header)) {
+        if (Canceled)
+            break;
+
+        Page++;
+        fprintf(stderr, "PAGE: %d 1\n", Page);
+        _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
+
+        CMyBuffer buffer;
+        if (PageFits(header)) {
+            const int bpl = static_cast<int>(header.cupsBytesPerLine);
+            const int pageBytes = static_cast<int>(header.cupsHeight * header.cupsBytesPerLine);
+            buffer.SetBufferSize(pageBytes);
+            std::vector<unsigned char> line(header.cupsBytesPerLine);
+            // Colour space K has ink high; the page image has white high.
+            const bool invert = header.cupsColorSpace == CUPS_CSPACE_K;
+            for (unsigned y = 0; y < header.cupsHeight; y++) {
+                if (bpl == 0 || cupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) == 0)
+                    break;
+                if (invert)
+                    for (unsigned char& b : line)
+                        b = static_cast<unsigned char>(~b);
+                buffer.AddBuffer(line.data(), bpl);
+            }
+            // Lines a cut-off page did not deliver are white paper.
+            if (buffer.GetBufferLength() < pageBytes) {
+                const std::vector<unsigned char> white(header.cupsBytesPerLine, 0xFF);
+                while (buffer.GetBufferLength() < pageBytes)
+                    buffer.AddBuffer(white.data(), bpl);
+            }
+        } else {
+            SkipPage(ras, header);
+        }
+
+        StartPage(ppd, &header, buffer);
+
+        _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
+        EndPage(ppd, &header);
+
+        if (Canceled)
+            break;
+    }
+
+    // Shut-down.
+    g_pRender->OnEndDoc();
+
+    cupsRasterClose(ras);
+    if (fd != 0)
+        close(fd);
+    ppdClose(ppd);
+    cupsFreeOptions(num_options, options);
+
+    if (Page == 0) {
+        _cupsLangPrintFilter(stderr, "ERROR", "No pages were found.");
+        return 1;
+    }
+    return CupsOutputFailed() ? 1 : 0;
+}
+
+void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, CMyBuffer& lines)
+{
+    CupsLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", header->Duplex);
+    CupsLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", header->HWResolution[0],
+            header->HWResolution[1]);
+    CupsLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
+            header->ImagingBoundingBox[0], header->ImagingBoundingBox[1],
+            header->ImagingBoundingBox[2], header->ImagingBoundingBox[3]);
+    CupsLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", header->Margins[0], header->Margins[1]);
+    CupsLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", header->ManualFeed);
+    CupsLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", header->MediaPosition);
+    CupsLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", header->NumCopies);
+    CupsLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", header->Orientation);
+    CupsLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", header->PageSize[0], header->PageSize[1]);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", header->cupsWidth);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", header->cupsHeight);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", header->cupsMediaType);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", header->cupsBitsPerColor);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", header->cupsBitsPerPixel);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", header->cupsBytesPerLine);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", header->cupsColorOrder);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", header->cupsColorSpace);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", header->cupsCompression);
+
+    CBaseRender* render = g_pRender;
+    render->m_header = header;
+    render->m_iDpi = static_cast<int>(header->HWResolution[0]);
+
+    // The buffer must hold every line of the page; a page that was refused
+    // on intake arrives without them.
+    const unsigned long long pageBytes =
+        static_cast<unsigned long long>(header->cupsHeight) * header->cupsBytesPerLine;
+    const bool complete = pageBytes <= static_cast<unsigned long long>(INT_MAX) &&
+                          static_cast<unsigned long long>(lines.GetBufferLength()) >= pageBytes;
+    if (!complete ||
+        !render->m_image.CreateFromArray(lines.GetBuffer(), header->cupsWidth, header->cupsHeight,
+                                         header->cupsBitsPerPixel, header->cupsBytesPerLine,
+                                         false)) {
+        if (!complete)
+            render->m_image.Destroy();
+        CupsLog(LOG_ERR, "create image error\n");
+        return;
+    }
+    CupsLog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
+            header->cupsWidth, header->cupsHeight, header->cupsBitsPerPixel,
+            header->cupsBytesPerLine);
+
+    render->m_image.SetXDPI(static_cast<int>(header->HWResolution[0]));
+    render->m_image.SetYDPI(static_cast<int>(header->HWResolution[1]));
+
+    render->OnStartPage();
+    render->OnBeginBmp();
+    render->OnPaintBmp();
+    render->OnEndBmp();
+}
+
+void CCupsInstance::EndPage(ppd_file_s*, cups_page_header2_s*)
+{
+    g_pRender->OnEndPage();
+}

@@ -1,0 +1,30 @@
+// The print job: arguments, raster stream, PPD, the back end chosen by the
+// model number, the page loop, cancellation and the exit status.
+#pragma once
+
+#include <csignal>
+
+#include "BaseRender.h"
+#include "MyBuffer.h"
+#include "StdRefPtr.h"
+
+struct ppd_file_s;
+struct cups_page_header2_s;
+
+// The one back end of this job; released at process exit.
+extern CStdRefPtr<CBaseRender> g_pRender;
+extern int ModelNumber;
+extern int Page;
+extern volatile sig_atomic_t Canceled;
+
+void CancelJob(int signal);
+
+class CCupsInstance {
+public:
+    CCupsInstance() {}
+    virtual ~CCupsInstance() {}
+
+    int Run(int argc, char** argv);
+    void StartPage(ppd_file_s* ppd, cups_page_header2_s* header, CMyBuffer& lines);
+    void EndPage(ppd_file_s* ppd, cups_page_header2_s* header);
+};
