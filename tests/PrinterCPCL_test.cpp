@@ -136,8 +136,9 @@ TEST(PrinterCPCL, FormByMediaMode)
         p.OnPaintBmp();
         ASSERT_EQ(p.writes.size(), c.form ? 6u : 5u);
         EXPECT_EQ(p.writes.back(), "PRINT\r\n");
-        if (c.form)
+        if (c.form) {
             EXPECT_EQ(p.writes[4], "FORM\r\n");
+        }
     }
 }
 
@@ -218,6 +219,17 @@ TEST(PrinterCPCL, PayloadDecodesToThePicture)
     EXPECT_EQ(static_cast<unsigned char>(bits[0]), 0x80);
     EXPECT_EQ(static_cast<unsigned char>(bits[1]), 0x40);
     EXPECT_EQ(static_cast<unsigned char>(bits[2]), 0x00);
+}
+
+// A page image left empty (a crop that failed): the label has no graphic
+// bytes and nothing is read from the missing pixel storage.
+TEST(PrinterCPCL, EmptyPageImage)
+{
+    RecordingCPCL p;
+    p.m_iDpi = 203;
+    p.m_reg.iGap[0] = 2;
+    p.OnPaintBmp();
+    EXPECT_EQ(p.Joined(), "! 0 200 200 0 1\r\nPAGE - WIDTH 0\r\nCG 0 0 0 0FORM\r\nPRINT\r\n");
 }
 
 } // namespace

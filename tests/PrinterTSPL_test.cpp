@@ -263,6 +263,11 @@ struct SettingCase {
     std::vector<std::string> expected;  // the lines they give, in order
 };
 
+void PrintTo(const SettingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class PrinterTSPLSettings : public ::testing::TestWithParam<SettingCase> {};
 
 TEST_P(PrinterTSPLSettings, WriteTheirLines)
@@ -370,8 +375,8 @@ const SettingCase kSettingCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, PrinterTSPLSettings, ::testing::ValuesIn(kSettingCases),
-                         [](const ::testing::TestParamInfo<SettingCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<SettingCase>& param) {
+                             return std::string(param.param.name);
                          });
 
 // The unit codes of the length commands: 1 " mm", 2 " dot", else nothing.
@@ -565,7 +570,39 @@ TEST(PrinterTSPL, TwoPagesGiveTwoJobsInTwoWrites)
         EXPECT_EQ(job.lines[11], "BITMAP 0,0,4," + std::to_string(pages[i].size()) + ",1,");
         EXPECT_EQ(job.lines.back(), "PRINT 1,1");
         EXPECT_TRUE(job.payload == prepared[i]);
-        EXPECT_EQ(p.writes[i].substr(p.writes[i].size() - 11), "\r\nPRINT 1,1\r\n");
+        EXPECT_EQ(p.writes[i].substr(p.writes[i].size() - 13), "\r\nPRINT 1,1\r\n");
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A page image left empty (a crop that failed) still gives a well-formed
+// job with an empty bitmap in either mode.
+TEST(PrinterTSPL, EmptyPageImageGivesEmptyBitmap)
+{
+    for (const bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "mode 3" : "mode 1");
+        RecordingTSPL p;
+        WorkedExampleSettings(p);
+        p.m_regHalftone.ImageCompress = compressed;
+        p.OnPaintBmp();
+        ASSERT_EQ(p.writes.size(), 1u);
+        const TsplJob job = ParseJob(p.writes[0]);
+        ASSERT_EQ(job.lines.size(), 13u);
+        EXPECT_EQ(job.lines[0], "SIZE 0.00 mm,0.00 mm");
+        if (compressed) {
+            EXPECT_EQ(job.lines[11], "BITMAP 0,0,0,0,3," + std::to_string(job.payload.size()) + ",");
+            Bytef out[1];
+            uLongf n = sizeof out;
+            EXPECT_EQ(uncompress(out, &n, reinterpret_cast<const Bytef*>(job.payload.data()),
+                                 job.payload.size()),
+                      Z_OK);
+            EXPECT_EQ(n, 0u);
+        } else {
+            EXPECT_EQ(job.lines[11], "BITMAP 0,0,0,0,1,");
+        }
     }
 }
 
