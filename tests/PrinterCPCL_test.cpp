@@ -90,10 +90,10 @@ void ExpectGolden(const std::string& name, const std::string& actual)
         ASSERT_EQ(expected[i], actual[i]) << path << ": first difference at byte " << i;
 }
 
-// Worked example: 400 x 240 at 203 dpi on gap media, reference 0. Each
+// Sample label: 400 x 240 at 203 dpi on gap media, reference 0. Each
 // command is its own write; the CG header has no line end and the image
 // bytes follow it directly, complemented so that a set bit prints.
-TEST(PrinterCPCL, WorkedExamplePage)
+TEST(PrinterCPCL, SampleLabelPage)
 {
     RecordingCPCL p;
     p.m_iDpi = 203;

@@ -59,8 +59,8 @@ public:
     int calls = 0;
 };
 
-// Settings of the worked example: gap media 3 mm, density 8, speed 4.
-void WorkedExampleSettings(CPrinterTSPL& p)
+// Settings of the sample label: gap media 3 mm, density 8, speed 4.
+void SampleLabelSettings(CPrinterTSPL& p)
 {
     p.m_iDpi = 203;
     p.m_reg.iPrinttype = 0;
@@ -214,7 +214,7 @@ void ExpectGolden(const std::string& name, const std::string& actual)
         ASSERT_EQ(expected[i], actual[i]) << path << ": first difference at byte " << i;
 }
 
-const char* const kWorkedExampleLines[] = {
+const char* const kSampleLabelLines[] = {
     "SIZE 50.05 mm,30.03 mm",
     "SET RIBBON OFF",
     "REFERENCE 0,0",
@@ -230,10 +230,10 @@ const char* const kWorkedExampleLines[] = {
     "PRINT 1,1",
 };
 
-TEST(PrinterTSPL, WorkedExamplePageIsOneJobInOneWrite)
+TEST(PrinterTSPL, SampleLabelIsOneJobInOneWrite)
 {
     RecordingTSPL p;
-    WorkedExampleSettings(p);
+    SampleLabelSettings(p);
     MakeAsciiImage(p.m_image, LabelArt());
     const std::string prepared = ImageBytes(p.m_image);
     ASSERT_EQ(prepared.size(), 12480u);
@@ -242,11 +242,11 @@ TEST(PrinterTSPL, WorkedExamplePageIsOneJobInOneWrite)
 
     ASSERT_EQ(p.writes.size(), 1u);
     const std::string& job = p.writes[0];
-    // The golden file must itself be the worked example: its text lines, then
+    // The golden file must itself be the sample label: its text lines, then
     // the prepared image unchanged (mode 1, a clear bit prints).
     const TsplJob parsed = ParseJob(job);
-    EXPECT_EQ(parsed.lines, std::vector<std::string>(std::begin(kWorkedExampleLines),
-                                                     std::end(kWorkedExampleLines)));
+    EXPECT_EQ(parsed.lines, std::vector<std::string>(std::begin(kSampleLabelLines),
+                                                     std::end(kSampleLabelLines)));
     EXPECT_TRUE(parsed.payload == prepared);
     ExpectGolden("page_400x240_203dpi_mode1.bin", job);
 
@@ -274,7 +274,7 @@ TEST_P(PrinterTSPLSettings, WriteTheirLines)
 {
     const SettingCase& c = GetParam();
     RecordingTSPL p;
-    WorkedExampleSettings(p);
+    SampleLabelSettings(p);
     MakeAsciiImage(p.m_image, {"X..X", ".XX."});
     c.set(p);
     p.OnPaintBmp();
@@ -417,7 +417,7 @@ TEST(PrinterTSPL, SizeIgnoresCommaDecimalLocale)
     }
 
     RecordingTSPL p;
-    WorkedExampleSettings(p);
+    SampleLabelSettings(p);
     MakeAsciiImage(p.m_image, LabelArt());
     p.OnPaintBmp();
     std::setlocale(LC_NUMERIC, "C");
@@ -435,7 +435,7 @@ TEST(PrinterTSPL, PaddingBitsOf401DotPageInBothModes)
     for (const bool compressed : {false, true}) {
         SCOPED_TRACE(compressed ? "mode 3" : "mode 1");
         RecordingTSPL p;
-        WorkedExampleSettings(p);
+        SampleLabelSettings(p);
         p.m_regHalftone.ImageCompress = compressed;
         std::vector<std::string> rows(2, std::string(401, '.'));
         rows[0][400] = 'X';
@@ -485,7 +485,7 @@ TEST(PrinterTSPL, CompressedBitmapIsZlibOfComplementedImage)
     for (const auto& size : sizes) {
         SCOPED_TRACE(testing::Message() << size[0] << " x " << size[1]);
         RecordingTSPL p;
-        WorkedExampleSettings(p);
+        SampleLabelSettings(p);
         p.m_regHalftone.ImageCompress = true;
         RandomImage(p, size[0], size[1], seed++);
         const std::string prepared = ImageBytes(p.m_image);
@@ -522,7 +522,7 @@ TEST(PrinterTSPL, CompressedBitmapIsZlibOfComplementedImage)
 TEST(PrinterTSPL, CompressionFailureFallsBackToMode1)
 {
     FailingCompressTSPL p;
-    WorkedExampleSettings(p);
+    SampleLabelSettings(p);
     p.m_regHalftone.ImageCompress = true;
     MakeAsciiImage(p.m_image, {"XX......X", "..X.X.X..", "........X"});
     const std::string prepared = ImageBytes(p.m_image);
@@ -548,7 +548,7 @@ TEST(PrinterTSPL, CompressionFailureFallsBackToMode1)
 TEST(PrinterTSPL, TwoPagesGiveTwoJobsInTwoWrites)
 {
     RecordingTSPL p;
-    WorkedExampleSettings(p);
+    SampleLabelSettings(p);
     const std::vector<std::vector<std::string>> pages = {
         {"X.......", "........"},
         {"........", ".......X", "XXXXXXXX"},
@@ -585,7 +585,7 @@ TEST(PrinterTSPL, EmptyPageImageGivesEmptyBitmap)
     for (const bool compressed : {false, true}) {
         SCOPED_TRACE(compressed ? "mode 3" : "mode 1");
         RecordingTSPL p;
-        WorkedExampleSettings(p);
+        SampleLabelSettings(p);
         p.m_regHalftone.ImageCompress = compressed;
         p.OnPaintBmp();
         ASSERT_EQ(p.writes.size(), 1u);
