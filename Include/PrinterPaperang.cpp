@@ -302,8 +302,11 @@ bool CPrinterPaperang::SendBitmap_withHFM()
     tagCodedPage page;
     if (!CodePage(page))
         return false;
+    // Room for all packets at once; an append past the limit empties the
+    // buffer instead, as always.
     const long long total = m_buffer.GetBufferLength() + page.llFrameBytes;
-    if (total <= m_buffer.GetMaxBufferSize())
+    const int maxSize = m_buffer.GetMaxBufferSize();
+    if (total <= 0x7FFFFFFFLL && (maxSize <= 0 || total <= maxSize))
         m_buffer.SetBufferSize(static_cast<int>(total));
     SendCodedPage(page);
     return true;
