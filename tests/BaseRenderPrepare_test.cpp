@@ -329,4 +329,60 @@ TEST(AdjustImage, MirrorNegativeAndScaleWhenSet)
     EXPECT_TRUE(PreparedAs(s.m_image, {"XX....", "XX....", "..XX..", "..XX.."}));
 }
 
+// --- Binarisation of grey and colour pages ---------------------------------
+
+// A one-row grey ramp 0 .. 255 through the fixed threshold: levels above
+// the low byte of iThreValue are white.
+TEST(AdjustImage, ThresholdUsesTheLowByteOfTheLevel)
+{
+    std::vector<unsigned char> ramp(256);
+    for (unsigned i = 0; i < 256; ++i)
+        ramp[i] = static_cast<unsigned char>(i);
+    const struct {
+        int value;
+        size_t black;  // leading ink pixels
+    } cases[] = {
+        {175, 176},
+        {256, 1},   // low byte 0: only level 0 is ink
+        {0, 1},
+        {431, 176}, // 0x1AF
+        {255, 256},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "iThreValue " << c.value);
+        CBaseRender r;
+        r.m_iDpi = 203;
+        r.m_regHalftone.iGrayMethod = 0;
+        r.m_regHalftone.iThreValue = c.value;
+        ASSERT_TRUE(r.m_image.CreateFromArray(ramp.data(), 256, 1, 8, 256, false));
+        r.AdjustImage();
+        EXPECT_TRUE(PreparedAs(r.m_image, {std::string(c.black, 'X') +
+                                            std::string(256 - c.black, '.')}));
+    }
+}
+
+// The white-edge crop sees the binarised page: a light grey margin is white
+// by then, and a colour page is made grey first.
+TEST(AdjustImage, BinarisesBeforeItCrops)
+{
+    // 24-bit page, 12 x 6: light grey (200) everywhere, pure red (grey 76)
+    // in columns 3 .. 5 of rows 2 .. 3.
+    std::vector<unsigned char> bgr(12 * 6 * 3, 200);
+    for (size_t y = 2; y < 4; ++y)
+        for (size_t x = 3; x < 6; ++x) {
+            unsigned char* p = &bgr[(y * 12 + x) * 3];
+            p[0] = 0;
+            p[1] = 0;
+            p[2] = 255;
+        }
+    CBaseRender r;
+    r.m_iDpi = 203;
+    r.m_regHalftone.iGrayMethod = 0;
+    r.m_regHalftone.iCropTopEdge = -1;
+    r.m_regHalftone.iCropLeftEdge = -1;
+    ASSERT_TRUE(r.m_image.CreateFromArray(bgr.data(), 12, 6, 24, 36, false));
+    r.AdjustImage();
+    EXPECT_TRUE(PreparedAs(r.m_image, {"XXX......", "XXX......", ".........", "........."}));
+}
+
 } // namespace
