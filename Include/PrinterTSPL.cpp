@@ -210,7 +210,22 @@ unsigned char* CPrinterTSPL::CompressBitmap(const void* data, int len, int* outL
     return block;
 }
 
-void CPrinterTSPL::cmdBITMAP(int x, int y, int widthBytes, int height, const void* data, int len)
+bool CPrinterTSPL::BitmapFits(const CMyBuffer& text, long long payload)
+{
+    // The command text, the payload and its CR LF. The buffer empties
+    // itself when an append has to grow it past its limit.
+    const long long needed = static_cast<long long>(m_buffer.GetBufferLength()) +
+                             text.GetBufferLength() + payload + 2;
+    const int maxSize = m_buffer.GetMaxBufferSize();
+    if ((needed > m_buffer.GetBufferSize() && maxSize > 0 && needed > maxSize) ||
+        needed > INT_MAX) {
+        AddLog("BITMAP: %lld bytes of commands exceed the output limit of %d", needed, maxSize);
+        return false;
+    }
+    return true;
+}
+
+bool CPrinterTSPL::cmdBITMAP(int x, int y, int widthBytes, int height, const void* data, int len)
 {
     CMyBuffer cmd;
     cmd.AddStringA("BITMAP ");
@@ -234,11 +249,14 @@ void CPrinterTSPL::cmdBITMAP(int x, int y, int widthBytes, int height, const voi
             cmd.AddStringA("3,");
             cmd.AddInt(packedLen);
             cmd.AddStringA(",");
-            m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
-            m_buffer.AddBuffer(packed, packedLen);
+            const bool fits = BitmapFits(cmd, packedLen);
+            if (fits) {
+                m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+                m_buffer.AddBuffer(packed, packedLen);
+                m_buffer.AddStringA(kCrLf);
+            }
             std::free(packed);
-            m_buffer.AddStringA(kCrLf);
-            return;
+            return fits;
         }
         // The length field must match the bytes that follow, so without a
         // compressed block the page goes out in mode 1: restore the image
@@ -248,9 +266,12 @@ void CPrinterTSPL::cmdBITMAP(int x, int y, int widthBytes, int height, const voi
     }
 
     cmd.AddStringA("1,");
+    if (!BitmapFits(cmd, len))
+        return false;
     m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
     m_buffer.AddBuffer(data, len);
     m_buffer.AddStringA(kCrLf);
+    return true;
 }
 
 void CPrinterTSPL::cmdPRINT(int m, int n)
@@ -314,10 +335,24 @@ void CPrinterTSPL::OnPaintBmp()
 
     // The whole page as one bitmap at 0,0, full stride with its padding.
     // The image core caps pixel storage at 256 MiB, so the size fits an int.
+    // Past the output buffer's limit the buffer would drop the commands
+    // collected so far, and the printer would get the bitmap bytes without
+    // the BITMAP line: such a page is not sent at all.
     const unsigned bytes = stride * height;
-    cmdBITMAP(0, 0, static_cast<int>(stride), static_cast<int>(height), m_image.GetBits(0),
-              static_cast<int>(bytes));
-    cmdPRINT(1, 1);
+    bool whole = cmdBITMAP(0, 0, static_cast<int>(stride), static_cast<int>(height),
+                           m_image.GetBits(0), static_cast<int>(bytes));
+    if (whole) {
+        // An append past the limit leaves only itself in the buffer.
+        const int before = m_buffer.GetBufferLength();
+        cmdPRINT(1, 1);
+        whole = m_buffer.GetBufferLength() > before;
+    }
+    if (!whole) {
+        AddLog("OnPaintBmp: page not sent, its commands exceed the output limit of %d",
+               m_buffer.GetMaxBufferSize());
+        m_buffer.InitBuffer(0);
+        return;
+    }
 
     WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
     m_buffer.InitBuffer(0);

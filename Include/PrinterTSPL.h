@@ -32,12 +32,18 @@ public:
     void setcPauseKey(bool on);
     void setcWaterMark(bool on);
     void cmdCLS();
-    void cmdBITMAP(int x, int y, int widthBytes, int height, const void* data, int len);
+    // Returns false, appending nothing, when m_buffer would have to grow
+    // past its content limit to take the command with its payload (traced).
+    bool cmdBITMAP(int x, int y, int widthBytes, int height, const void* data, int len);
     void cmdPRINT(int m, int n);
 
     CMyBuffer m_buffer;
 
 protected:
+    // Whether m_buffer takes the BITMAP text with `payload` bytes and CR LF
+    // without emptying itself at its content limit; traces when it does not.
+    bool BitmapFits(const CMyBuffer& text, long long payload);
+
     // Compresses len bytes into a zlib stream (zlib's default level). Returns
     // a malloc'ed block that the caller frees, with its length in *outLen, or
     // null when the block cannot be allocated or compression fails.
