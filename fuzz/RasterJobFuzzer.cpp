@@ -88,10 +88,17 @@ ssize_t ReadMem(void* ctx, unsigned char* buffer, size_t length)
 // reads past them in pieces). The same test as the job loop's.
 bool LoopTakesPage(const cups_page_header2_t& h)
 {
-    if (!CDibImage::CanCreate(h.cupsWidth, h.cupsHeight, h.cupsBitsPerPixel))
+    const unsigned bpp = h.cupsBitsPerPixel;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
+        return false;
+    if (!CDibImage::CanCreate(h.cupsWidth, h.cupsHeight, bpp))
         return false;
     const unsigned long long bytes = static_cast<unsigned long long>(h.cupsHeight) * h.cupsBytesPerLine;
-    return bytes <= static_cast<unsigned long long>(INT_MAX);
+    if (bytes > static_cast<unsigned long long>(INT_MAX))
+        return false;
+    const unsigned long long lineNeeds = (static_cast<unsigned long long>(h.cupsWidth) * bpp + 7) / 8;
+    return h.cupsBytesPerLine <= lineNeeds ||
+           bytes <= static_cast<unsigned long long>(CDibImage::kMaxMemory);
 }
 
 // Reads the stream as the job loop will and counts its pages. False when a

@@ -37,16 +37,39 @@ void CancelJob(int)
 
 namespace {
 
-// Whether a page's lines can be held and turned into a page image: the
-// image core's own test, plus a page buffer whose size fits the buffer's
-// int length.
+// The enum fields of a page header hold whatever the raster stream carried.
+// They are read as the integers they are stored as: a value outside the
+// enum's range must not be loaded as the enum type.
+template <class E>
+int RawField(const E& field)
+{
+    static_assert(sizeof(E) == sizeof(int), "header enums are stored as 32-bit integers");
+    int value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+// Whether a page's lines are read into a page buffer to be made the page
+// image: a depth the image core takes, a size within its limit, and a page
+// buffer whose size fits the buffer's int length. Lines longer than the
+// width needs are held only while the whole buffer stays within the image
+// core's limit: a header could otherwise claim up to 2 GB of page buffer
+// for an image of a few pixels. A page that fails this test is refused
+// without allocating its size.
 bool PageFits(const cups_page_header2_t& h)
 {
-    if (!CDibImage::CanCreate(h.cupsWidth, h.cupsHeight, h.cupsBitsPerPixel))
+    const unsigned bpp = h.cupsBitsPerPixel;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
+        return false;
+    if (!CDibImage::CanCreate(h.cupsWidth, h.cupsHeight, bpp))
         return false;
     const unsigned long long bytes =
         static_cast<unsigned long long>(h.cupsHeight) * h.cupsBytesPerLine;
-    return bytes <= static_cast<unsigned long long>(INT_MAX);
+    if (bytes > static_cast<unsigned long long>(INT_MAX))
+        return false;
+    const unsigned long long lineNeeds = (static_cast<unsigned long long>(h.cupsWidth) * bpp + 7) / 8;
+    return h.cupsBytesPerLine <= lineNeeds ||
+           bytes <= static_cast<unsigned long long>(CDibImage::kMaxMemory);
 }
 
 // Reads and drops the pixel data of a page that is not printed, in small
@@ -180,7 +203,7 @@ int CCupsInstance::Run(int argc, char** argv)
             buffer.SetBufferSize(pageBytes);
             std::vector<unsigned char> line(header.cupsBytesPerLine);
             // Colour space K has ink high; the page image has white high.
-            const bool invert = header.cupsColorSpace == CUPS_CSPACE_K;
+            const bool invert = RawField(header.cupsColorSpace) == CUPS_CSPACE_K;
             for (unsigned y = 0; y < header.cupsHeight; y++) {
                 if (bpl == 0 || cupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) == 0)
                     break;
@@ -226,17 +249,17 @@ int CCupsInstance::Run(int argc, char** argv)
 
 void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, CMyBuffer& lines)
 {
-    CupsLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", header->Duplex);
+    CupsLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", RawField(header->Duplex));
     CupsLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", header->HWResolution[0],
             header->HWResolution[1]);
     CupsLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
             header->ImagingBoundingBox[0], header->ImagingBoundingBox[1],
             header->ImagingBoundingBox[2], header->ImagingBoundingBox[3]);
     CupsLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", header->Margins[0], header->Margins[1]);
-    CupsLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", header->ManualFeed);
+    CupsLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", RawField(header->ManualFeed));
     CupsLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", header->MediaPosition);
     CupsLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", header->NumCopies);
-    CupsLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", header->Orientation);
+    CupsLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", RawField(header->Orientation));
     CupsLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", header->PageSize[0], header->PageSize[1]);
     CupsLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", header->cupsWidth);
     CupsLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", header->cupsHeight);
@@ -244,8 +267,8 @@ void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, CMyBuffe
     CupsLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", header->cupsBitsPerColor);
     CupsLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", header->cupsBitsPerPixel);
     CupsLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", header->cupsBytesPerLine);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", header->cupsColorOrder);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", header->cupsColorSpace);
+    CupsLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", RawField(header->cupsColorOrder));
+    CupsLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", RawField(header->cupsColorSpace));
     CupsLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", header->cupsCompression);
 
     CBaseRender* render = g_pRender;
