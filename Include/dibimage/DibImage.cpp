@@ -1,6 +1,7 @@
 #include "DibImage.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -217,8 +218,10 @@ bool CDibImage::CreateFromArray(unsigned char* array, unsigned width, unsigned h
         unsigned char* dst = GetBits(row);
         if (bpp == 32) {
             // Blue, green, red to the pixel, the fourth byte to the alpha plane.
+            // Pixels beyond a short line stay as Create cleared them.
             unsigned char* alpha = m_pAlphaPlane + static_cast<size_t>(row) * width;
-            for (unsigned x = 0; x < width; ++x) {
+            const unsigned pixels = bytesPerLine / 4 < width ? bytesPerLine / 4 : width;
+            for (unsigned x = 0; x < pixels; ++x) {
                 dst[3 * x] = src[4 * x];
                 dst[3 * x + 1] = src[4 * x + 1];
                 dst[3 * x + 2] = src[4 * x + 2];
@@ -361,7 +364,10 @@ namespace {
 
 int32_t PixelsPerMetre(int dpi)
 {
-    return static_cast<int32_t>(std::floor(dpi * 10000.0 / 254.0 + 0.5));
+    const double ppm = std::floor(dpi * 10000.0 / 254.0 + 0.5);
+    // Above about 54.5 million dpi (a hostile page header) the value has no
+    // 32-bit form; it stays at the largest one.
+    return ppm < 2147483647.0 ? static_cast<int32_t>(ppm) : INT32_MAX;
 }
 
 } // namespace
