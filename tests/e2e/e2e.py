@@ -18,6 +18,7 @@ import argparse
 import os
 import sys
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
@@ -109,6 +110,10 @@ def family_cases(family):
                 absent=[PAPERANG_LOCATE_100], ends=PAPERANG_END + PAPERANG_FEED_0),
             Job(SAMPLE_PDF, [page, "Rotate=1"], rotated180=True,
                 absent=[PAPERANG_FEED_0], ends=PAPERANG_END + PAPERANG_LOCATE_100),
+        ]), ("paperang-mono", "bandrill-paperang.ppd", "paperang", ["ColorModel=BlackWhite"], [
+            # The queue's one-bit colour mode: the converter halftones, so
+            # the threshold options change nothing.
+            Job(SAMPLE_PNG, [page] + thr, ends=PAPERANG_END + PAPERANG_FEED_0),
         ])]
     if family == "peripage":
         out = []

@@ -146,6 +146,7 @@ SystemGroup root
         with open(os.path.join(t, "etc/cupsd.conf"), "w") as f:
             f.write(f"""Listen {self.sock}
 LogLevel debug
+MaxLogSize 0
 Browsing No
 WebInterface No
 DefaultAuthType None
