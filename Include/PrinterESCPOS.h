@@ -9,10 +9,10 @@
 class CPrinterESCPOS : public CBaseRender {
 public:
     // Largest width in bytes and height in rows one GS v 0 command carries.
-    static const int kMaxRasterWidthBytes = 0xFFFF;
-    static const int kMaxRasterRows = 0xFFFF;
+    static constexpr int kMaxRasterWidthBytes = 0xFFFF;
+    static constexpr int kMaxRasterRows = 0xFFFF;
     // Largest dot count one ESC J command feeds.
-    static const int kMaxFeedDots = 0xFF;
+    static constexpr int kMaxFeedDots = 0xFF;
 
     CPrinterESCPOS();
     ~CPrinterESCPOS() override;

@@ -7,7 +7,7 @@
 class CPrinterPeriPage : public CPrinterESCPOS {
 public:
     // Highest density the printer takes.
-    static const int kMaxDensity = 5;
+    static constexpr int kMaxDensity = 5;
 
     CPrinterPeriPage();
     ~CPrinterPeriPage() override;
