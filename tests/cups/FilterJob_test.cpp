@@ -1,0 +1,254 @@
+// The filter binary run as the scheduler runs it: arguments, raster input,
+// PPD, model numbers, the page loop, cancellation and exit status.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <string>
+#include <syslog.h>
+
+#include "FilterRunner.h"
+#include "PpdWriter.h"
+#include "RasterWriter.h"
+#include "TempDir.h"
+
+using namespace testing_support;
+
+namespace {
+
+class FilterJob : public testing::Test {
+protected:
+    std::string Ppd(int model = 20, const std::string& name = "Test Printer")
+    {
+        PpdSpec spec;
+        spec.modelNumber = model;
+        spec.modelName = name;
+        spec.personality = "TSPL";
+        return WritePpd(dir.Path("printer.ppd"), spec);
+    }
+
+    std::string Raster(const std::vector<RasterPage>& pages, size_t cut = static_cast<size_t>(-1))
+    {
+        const std::string path = dir.Path("job.ras");
+        WriteRaster(path, pages, cut);
+        return path;
+    }
+
+    TempDir dir;
+};
+
+
+TEST_F(FilterJob, WrongArgumentCountGivesUsageWithoutReadingInput)
+{
+    for (size_t count : {4u, 7u}) {
+        FilterOptions o;
+        o.ppdPath = Ppd();
+        o.args = {"1", "user", "title", "1", "", "x", "y"};
+        o.args.resize(count);
+        // Standard input stays open and silent: a filter that read it would hang.
+        FilterProcess p(o);
+        FilterResult r = p.Finish();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "ERROR: bandrill job-id user title copies options [file]\n");
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST_F(FilterJob, MissingRasterFile)
+{
+    FilterOptions o;
+    o.ppdPath = Ppd();
+    o.args = FilterArgs("", dir.Path("no-such-file.ras"));
+    FilterResult r = RunFilter(o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR:Unable to open raster file: No such file or directory\n");
+}
+
+TEST_F(FilterJob, PpdThatCannotBeOpened)
+{
+    const std::string notPpd = dir.Path("bad.ppd");
+    WriteFile(notPpd, "this is not a PPD file\n");
+    for (const std::string& path : {dir.Path("missing.ppd"), notPpd}) {
+        FilterOptions o;
+        o.ppdPath = path;
+        o.stdinPath = Raster({MakeRasterPage(16, 4, 8)});
+        FilterResult r = RunFilter(o);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.rfind("ERROR: The PPD file could not be opened.\nDEBUG: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(" on line "), std::string::npos);
+    }
+    FilterOptions unset;
+    unset.stdinPath = Raster({MakeRasterPage(16, 4, 8)});
+    EXPECT_EQ(RunFilter(unset).status, 1);
+}
+
+TEST_F(FilterJob, UnknownModelNumbers)
+{
+    for (int model : {19, 25}) {
+        FilterOptions o;
+        o.ppdPath = Ppd(model);
+        o.stdinPath = Raster({MakeRasterPage(16, 4, 8)});
+        FilterResult r = RunFilter(o);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "ERROR: Unknow ModelNumber.\n");
+        EXPECT_TRUE(r.HasTrace("ERR: Unknow ModelNumber = " + std::to_string(model) + "\n", LOG_ERR));
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+TEST_F(FilterJob, EmptyStreamFindsNoPages)
+{
+    for (int model = 20; model <= 24; ++model) {
+        FilterOptions o;
+        o.ppdPath = Ppd(model);
+        FilterResult r = RunFilter(o); // standard input is /dev/null
+        EXPECT_EQ(r.status, 1) << model;
+        EXPECT_EQ(r.err, "ERROR: No pages were found.\n");
+        EXPECT_TRUE(r.HasTrace("ModelNumber = " + std::to_string(model) + "\n"));
+        EXPECT_TRUE(r.HasTrace("ModelName=Test Printer"));
+        EXPECT_TRUE(r.HasTrace("lang=TSPL"));
+    }
+}
+
+TEST_F(FilterJob, ModelNameIsOptional)
+{
+    PpdSpec spec;
+    spec.modelName = "";
+    FilterOptions o;
+    o.ppdPath = WritePpd(dir.Path("noname.ppd"), spec);
+    FilterResult r = RunFilter(o);
+    for (const Trace& t : r.log)
+        EXPECT_EQ(t.text.rfind("ModelName=", 0), std::string::npos) << t.text;
+}
+
+TEST_F(FilterJob, ThreePagesReportProgressInOrder)
+{
+    FilterOptions o;
+    o.ppdPath = Ppd(21);
+    o.args = FilterArgs("", Raster({MakeRasterPage(16, 4, 8), MakeRasterPage(16, 4, 8),
+                                    MakeRasterPage(16, 4, 8)}));
+    FilterResult r = RunFilter(o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "PAGE: 1 1\nINFO: Starting page 1.\nINFO: Finished page 1.\n"
+                     "PAGE: 2 1\nINFO: Starting page 2.\nINFO: Finished page 2.\n"
+                     "PAGE: 3 1\nINFO: Starting page 3.\nINFO: Finished page 3.\n");
+    EXPECT_EQ(r.CountTraces("DEBUG: cupsWidth = 16\n"), 3u);
+    EXPECT_EQ(r.CountTraces("create image width=16, height=4, bitsPerPixel=8, bytesPerLine=16"), 3u);
+}
+
+TEST_F(FilterJob, PageHeaderIsTracedInOrder)
+{
+    FilterOptions o;
+    o.ppdPath = Ppd(22);
+    RasterPage page = MakeRasterPage(384, 200, 1, 203);
+    o.stdinPath = Raster({page});
+    FilterResult r = RunFilter(o);
+    ASSERT_EQ(r.status, 0);
+    const std::vector<std::string> expected = {
+        "DEBUG: Duplex = 0\n",
+        "DEBUG: HWResolution = [ 203 203 ]\n",
+        "DEBUG: ImagingBoundingBox = [ 0 0 0 0 ]\n",
+        "DEBUG: Margins = [ 0 0 ]\n",
+        "DEBUG: ManualFeed = 0\n",
+        "DEBUG: MediaPosition = 0\n",
+        "DEBUG: NumCopies = 1\n",
+        "DEBUG: Orientation = 0\n",
+        "DEBUG: PageSize = [ 136 70 ]\n",
+        "DEBUG: cupsWidth = 384\n",
+        "DEBUG: cupsHeight = 200\n",
+        "DEBUG: cupsMediaType = 0\n",
+        "DEBUG: cupsBitsPerColor = 1\n",
+        "DEBUG: cupsBitsPerPixel = 1\n",
+        "DEBUG: cupsBytesPerLine = 48\n",
+        "DEBUG: cupsColorOrder = 0\n",
+        "DEBUG: cupsColorSpace = 0\n",
+        "DEBUG: cupsCompression = 0\n",
+        "create image width=384, height=200, bitsPerPixel=1, bytesPerLine=48",
+    };
+    size_t first = 0;
+    while (first < r.log.size() && r.log[first].text != expected[0])
+        ++first;
+    ASSERT_LT(first + expected.size(), r.log.size() + 1);
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(r.log[first + i].text, expected[i]);
+}
+
+TEST_F(FilterJob, StreamCutMidPageStillPrintsThePage)
+{
+    const std::string full = RasterBytes({MakeRasterPage(64, 50, 8)});
+    FilterOptions o;
+    o.ppdPath = Ppd(21);
+    o.stdinPath = Raster({MakeRasterPage(64, 50, 8)}, full.size() - 64 * 20);
+    FilterResult r = RunFilter(o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "PAGE: 1 1\nINFO: Starting page 1.\nINFO: Finished page 1.\n");
+    EXPECT_TRUE(r.HasTrace("DEBUG: cupsHeight = 50\n"));
+}
+
+TEST_F(FilterJob, SixteenBitPageIsRefusedAndTheJobGoesOn)
+{
+    FilterOptions o;
+    o.ppdPath = Ppd(21);
+    o.stdinPath = Raster({MakeRasterPage(16, 4, 16), MakeRasterPage(16, 4, 8)});
+    FilterResult r = RunFilter(o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.CountTraces("create image error\n"), 1u);
+    EXPECT_TRUE(r.HasTrace("create image error\n", LOG_ERR));
+    EXPECT_NE(r.err.find("INFO: Finished page 2."), std::string::npos);
+}
+
+TEST_F(FilterJob, PageOverTheImageLimitIsSkippedWithoutAllocatingIt)
+{
+    // 20000 x 20000 at 8 bits is 400 MB, over the image core's limit; the
+    // stream itself is short, the header alone claims the size.
+    RasterPage huge = MakeRasterPage(20000, 3, 8);
+    huge.header.cupsHeight = 20000;
+    FilterOptions o;
+    o.ppdPath = Ppd(21);
+    o.stdinPath = Raster({huge});
+    FilterResult r = RunFilter(o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.HasTrace("create image error\n", LOG_ERR));
+    EXPECT_NE(r.err.find("INFO: Finished page 1."), std::string::npos);
+}
+
+TEST_F(FilterJob, SigtermBeforeTheFirstPageFindsNoPages)
+{
+    FilterOptions o;
+    o.ppdPath = Ppd(21);
+    FilterProcess p(o);
+    // The filter has installed its handler once it has read the PPD; it
+    // then blocks reading the first header.
+    const std::string stream = RasterBytes({MakeRasterPage(16, 4, 8)});
+    ASSERT_TRUE(p.Write(stream.substr(0, 4)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    p.Signal(SIGTERM);
+    ASSERT_TRUE(p.Write(stream.substr(4)));
+    FilterResult r = p.Finish();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR: No pages were found.\n");
+}
+
+TEST_F(FilterJob, SigtermDuringAPageFinishesThatPageOnly)
+{
+    FilterOptions o;
+    o.ppdPath = Ppd(21);
+    FilterProcess p(o);
+    const RasterPage page = MakeRasterPage(64, 40, 8);
+    const std::string one = RasterBytes({page});
+    const std::string three = RasterBytes({page, page, page});
+    const size_t pageBytes = (three.size() - one.size()) / 2;
+    // Page 1 whole, then page 2's header and half of its lines.
+    ASSERT_TRUE(p.Write(three.substr(0, one.size() + pageBytes / 2)));
+    ASSERT_TRUE(p.WaitForStderr("INFO: Starting page 2."));
+    p.Signal(SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    p.Write(three.substr(one.size() + pageBytes / 2));
+    FilterResult r = p.Finish();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("INFO: Finished page 2."), std::string::npos);
+    EXPECT_EQ(r.err.find("PAGE: 3 1"), std::string::npos);
+}
+
+} // namespace

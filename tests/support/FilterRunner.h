@@ -1,0 +1,70 @@
+// Runs the built bandrill binary as the CUPS scheduler does: filter
+// arguments, the PPD environment variable, raster on standard input or in a
+// file argument; captures standard output, standard error, the system log
+// traces (through a preloaded interposer) and the exit status.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace testing_support {
+
+struct Trace {
+    int priority;      // LOG_DEBUG, LOG_ERR, ...
+    std::string text;  // as formatted, trailing "\n" included when written
+};
+
+struct FilterResult {
+    int status = -1;           // exit status, or -1 when killed by a signal
+    int signal = 0;            // terminating signal, if any
+    std::string out;           // standard output (the printer stream)
+    std::string err;           // standard error (scheduler messages)
+    std::vector<Trace> log;    // system log traces
+
+    // Whether some trace's text equals text exactly (with its priority when given).
+    bool HasTrace(const std::string& text, int priority = -1) const;
+    size_t CountTraces(const std::string& text) const;
+};
+
+struct FilterOptions {
+    std::vector<std::string> args;   // argv[1..]; default: 1 user title 1 "" (6 arguments)
+    std::string ppdPath;             // PPD environment variable; empty: unset
+    std::string stdinPath;           // file on standard input; empty: /dev/null
+    std::string stdoutPath;          // where standard output goes; empty: captured
+    std::vector<std::pair<std::string, std::string>> env; // extra environment
+};
+
+// The default filter arguments, optionally with a file argument.
+std::vector<std::string> FilterArgs(const std::string& options = "",
+                                    const std::string& file = "");
+
+FilterResult RunFilter(const FilterOptions& opts);
+
+// A filter process fed through a pipe, for cancellation tests.
+class FilterProcess {
+public:
+    explicit FilterProcess(const FilterOptions& opts);
+    ~FilterProcess();
+    FilterProcess(const FilterProcess&) = delete;
+    FilterProcess& operator=(const FilterProcess&) = delete;
+
+    bool Write(const std::string& bytes);
+    void CloseStdin();
+    void Signal(int sig);
+    // Waits until standard error contains text; false after timeoutMs.
+    bool WaitForStderr(const std::string& text, int timeoutMs = 20000);
+    FilterResult Finish();
+
+private:
+    std::string m_dir;
+    std::string m_outPath, m_errPath, m_logPath;
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    bool m_captureOut = true;
+};
+
+std::vector<Trace> ParseTraces(const std::string& raw);
+
+} // namespace testing_support

@@ -1,0 +1,61 @@
+#include "PpdWriter.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "TempDir.h"
+
+namespace testing_support {
+
+std::string MakePpdText(const PpdSpec& spec)
+{
+    std::ostringstream s;
+    s << "*PPD-Adobe: \"4.3\"\n"
+      << "*FormatVersion: \"4.3\"\n"
+      << "*FileVersion: \"1.0\"\n"
+      << "*LanguageVersion: English\n"
+      << "*LanguageEncoding: ISOLatin1\n"
+      << "*PCFileName: \"TEST.PPD\"\n"
+      << "*Manufacturer: \"Test\"\n"
+      << "*Product: \"(Test)\"\n";
+    if (!spec.modelName.empty())
+        s << "*ModelName: \"" << spec.modelName << "\"\n"
+          << "*ShortNickName: \"" << spec.modelName << "\"\n"
+          << "*NickName: \"" << spec.modelName << "\"\n";
+    if (!spec.personality.empty())
+        s << "*Personality: \"" << spec.personality << "\"\n";
+    s << "*PSVersion: \"(3010.000) 0\"\n"
+      << "*LanguageLevel: \"3\"\n"
+      << "*ColorDevice: False\n"
+      << "*DefaultColorSpace: Gray\n"
+      << "*FileSystem: False\n"
+      << "*Throughput: \"1\"\n"
+      << "*LandscapeOrientation: Plus90\n"
+      << "*TTRasterizer: Type42\n"
+      << "*cupsVersion: 2.4\n"
+      << "*cupsModelNumber: " << spec.modelNumber << "\n"
+      << "*cupsManualCopies: True\n"
+      << "*cupsFilter: \"application/vnd.cups-raster 0 bandrill\"\n";
+    for (const PpdOption& o : spec.options) {
+        std::vector<std::string> choices = o.choices;
+        if (!o.defaultChoice.empty() &&
+            std::find(choices.begin(), choices.end(), o.defaultChoice) == choices.end())
+            choices.insert(choices.begin(), o.defaultChoice);
+        s << "*OpenUI *" << o.keyword << "/" << o.keyword << ": PickOne\n"
+          << "*OrderDependency: 10 AnySetup *" << o.keyword << "\n";
+        if (!o.defaultChoice.empty())
+            s << "*Default" << o.keyword << ": " << o.defaultChoice << "\n";
+        for (const std::string& c : choices)
+            s << "*" << o.keyword << " " << c << "/" << c << ": \"\"\n";
+        s << "*CloseUI: *" << o.keyword << "\n";
+    }
+    return s.str();
+}
+
+std::string WritePpd(const std::string& path, const PpdSpec& spec)
+{
+    WriteFile(path, MakePpdText(spec));
+    return path;
+}
+
+} // namespace testing_support

@@ -1,0 +1,30 @@
+// Small PPD files for the tests: a model number, a model name and any
+// option keyword with its choices and default.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct PpdOption {
+    std::string keyword;
+    std::string defaultChoice;
+    // Choices offered; the default is added when it is missing. An empty
+    // default writes no *Default line (no choice is marked).
+    std::vector<std::string> choices;
+};
+
+struct PpdSpec {
+    int modelNumber = 20;
+    std::string modelName = "Test Printer";  // empty: no *ModelName line
+    std::string personality;                 // empty: no *Personality line
+    std::vector<PpdOption> options;
+};
+
+std::string MakePpdText(const PpdSpec& spec);
+
+// Writes the PPD to path; returns path.
+std::string WritePpd(const std::string& path, const PpdSpec& spec);
+
+} // namespace testing_support
