@@ -178,10 +178,12 @@ void CBaseRender::CropWhiteEdge(int top, int bottom, int left, int right)
     }
 
     // Crop measures top and bottom from the end of storage: top E, bottom
-    // H - S keeps storage rows S .. H - E - 1.
+    // H - S keeps storage rows S .. H - E - 1. Crop clamps the rectangle to
+    // the image anyway; clamping here first keeps a limit converted at an
+    // absurd page resolution from wrapping when narrowed to int.
+    auto fit = [](long v, long hi) { return static_cast<int>(std::max(0L, std::min(v, hi))); };
     CDibImage cropped(0);
-    m_image.Crop(static_cast<int>(L), static_cast<int>(E), static_cast<int>(R),
-                 static_cast<int>(H - S), &cropped);
+    m_image.Crop(fit(L, W), fit(E, H), fit(R, W), fit(H - S, H), &cropped);
     m_image = cropped;
 }
 

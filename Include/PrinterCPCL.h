@@ -1,4 +1,6 @@
-// Back end for CPCL printers.
+// Back end for CPCL printers: every page becomes one CPCL label (header,
+// page width, one CG graphic, FORM on gap or black-line media, PRINT). Each
+// command goes to the printer in its own write.
 #pragma once
 
 #include "BaseRender.h"
@@ -6,4 +8,14 @@
 
 class CPrinterCPCL : public CBaseRender {
 public:
+    CPrinterCPCL();
+    ~CPrinterCPCL() override;
+
+    void OnPaintBmp() override;
+
+    void cmdBegin();
+    void cmdPageWidth();
+    void cmdCG();
+    void cmdFORM();
+    void cmdPrint();
 };

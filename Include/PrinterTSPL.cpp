@@ -1,1 +1,324 @@
 #include "PrinterTSPL.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <system_error>
+
+#include <zlib.h>
+
+namespace {
+
+const char kCrLf[] = "\r\n";
+
+// Appends v in the form of "%.2lf" with a '.' decimal point. to_chars
+// ignores the process locale, so a comma-decimal locale cannot change the
+// command text.
+void AddReal(CMyBuffer& buf, double v)
+{
+    // Large enough for the longest fixed-point double (309 digits, sign,
+    // point and two decimals).
+    char text[400];
+    const std::to_chars_result r =
+        std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 2);
+    if (r.ec == std::errc())
+        buf.AddBuffer(text, static_cast<int>(r.ptr - text));
+}
+
+// Unit suffix of the length-carrying commands: 1 millimetres, 2 dots,
+// anything else no suffix.
+void AddUnit(CMyBuffer& buf, int unit)
+{
+    if (unit == CPrinterTSPL::UNIT_MM)
+        buf.AddStringA(" mm");
+    else if (unit == CPrinterTSPL::UNIT_DOT)
+        buf.AddStringA(" dot");
+}
+
+// Reference point in dots: v x dpi as a 32-bit product, then / 25.4
+// truncated. The product wraps for huge values instead of overflowing.
+int ReferenceDots(int v, int dpi)
+{
+    const uint32_t product = static_cast<uint32_t>(v) * static_cast<uint32_t>(dpi);
+    return static_cast<int>(static_cast<int32_t>(product) / 25.4);
+}
+
+} // namespace
+
+CPrinterTSPL::CPrinterTSPL() {}
+
+CPrinterTSPL::~CPrinterTSPL() {}
+
+void CPrinterTSPL::cmdSIZE(double w, double h, int unit)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("SIZE ");
+    AddReal(cmd, w);
+    AddUnit(cmd, unit);
+    cmd.AddStringA(",");
+    AddReal(cmd, h);
+    AddUnit(cmd, unit);
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdSetRibbon(bool on)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA(on ? "SET RIBBON ON" : "SET RIBBON OFF");
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdSetPeel(bool on)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA(on ? "SET PEEL ON" : "SET PEEL OFF");
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdREFERENCE(int x, int y)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("REFERENCE ");
+    cmd.AddInt(ReferenceDots(x, m_iDpi));
+    cmd.AddStringA(",");
+    cmd.AddInt(ReferenceDots(y, m_iDpi));
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdGAP(int m, int n, int unit)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("GAP ");
+    cmd.AddInt(m);
+    AddUnit(cmd, unit);
+    cmd.AddStringA(",");
+    cmd.AddInt(n);
+    AddUnit(cmd, unit);
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdBLINE(int m, int n, int unit)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("BLINE ");
+    cmd.AddInt(m);
+    AddUnit(cmd, unit);
+    cmd.AddStringA(",");
+    cmd.AddInt(n);
+    AddUnit(cmd, unit);
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdOFFSET(int n, int unit)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("OFFSET ");
+    cmd.AddInt(n);
+    AddUnit(cmd, unit);
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdDENSITY(int n)
+{
+    // Negative: leave the printer's own darkness.
+    if (n < 0)
+        return;
+    CMyBuffer cmd;
+    cmd.AddStringA("DENSITY ");
+    cmd.AddInt(n);
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdSPEED(int n)
+{
+    // Negative: leave the printer's own speed. 0 and speeds above 12 are
+    // out of range and replaced by 4.
+    if (n < 0)
+        return;
+    if (n == 0 || n > 12)
+        n = 4;
+    CMyBuffer cmd;
+    cmd.AddStringA("SPEED ");
+    cmd.AddInt(n);
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::setcAutoDotted(bool on)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA(on ? "SETC AUTODOTTED ON" : "SETC AUTODOTTED OFF");
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::setcPauseKey(bool on)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA(on ? "SETC PAUSEKEY ON" : "SETC PAUSEKEY OFF");
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::setcWaterMark(bool on)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA(on ? "SETC WATERMARK ON" : "SETC WATERMARK OFF");
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::cmdCLS()
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("CLS");
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+unsigned char* CPrinterTSPL::CompressBitmap(const void* data, int len, int* outLen)
+{
+    if (len < 0)
+        return nullptr;
+    static const unsigned char kNoBytes = 0;
+    const Bytef* source = data ? static_cast<const Bytef*>(data) : &kNoBytes;
+    const uLong sourceLen = data ? static_cast<uLong>(len) : 0;
+
+    const uLong bound = compressBound(sourceLen);
+    unsigned char* block = static_cast<unsigned char*>(std::malloc(bound));
+    if (!block) {
+        AddLog("BITMAP: cannot allocate %lu bytes to compress the image", bound);
+        return nullptr;
+    }
+    uLongf packedLen = bound;
+    const int rc = compress(block, &packedLen, source, sourceLen);
+    if (rc != Z_OK || packedLen > static_cast<uLongf>(INT_MAX)) {
+        AddLog("BITMAP: compress failed (%d)", rc);
+        std::free(block);
+        return nullptr;
+    }
+    *outLen = static_cast<int>(packedLen);
+    return block;
+}
+
+void CPrinterTSPL::cmdBITMAP(int x, int y, int widthBytes, int height, const void* data, int len)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("BITMAP ");
+    cmd.AddInt(x);
+    cmd.AddStringA(",");
+    cmd.AddInt(y);
+    cmd.AddStringA(",");
+    cmd.AddInt(widthBytes);
+    cmd.AddStringA(",");
+    cmd.AddInt(height);
+    cmd.AddStringA(",");
+
+    if (m_regHalftone.ImageCompress) {
+        // Mode 3 wants a set bit to print: complement the page image in
+        // place (data points into it) and send a zlib stream of it. The page
+        // image stays complemented.
+        Negative();
+        int packedLen = 0;
+        unsigned char* packed = CompressBitmap(data, len, &packedLen);
+        if (packed) {
+            cmd.AddStringA("3,");
+            cmd.AddInt(packedLen);
+            cmd.AddStringA(",");
+            m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+            m_buffer.AddBuffer(packed, packedLen);
+            std::free(packed);
+            m_buffer.AddStringA(kCrLf);
+            return;
+        }
+        // The length field must match the bytes that follow, so without a
+        // compressed block the page goes out in mode 1: restore the image
+        // as prepared (a clear bit prints) and send it as it is.
+        AddLog("BITMAP: compression failed, bitmap sent uncompressed");
+        Negative();
+    }
+
+    cmd.AddStringA("1,");
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    m_buffer.AddBuffer(data, len);
+    m_buffer.AddStringA(kCrLf);
+}
+
+void CPrinterTSPL::cmdPRINT(int m, int n)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("PRINT ");
+    cmd.AddInt(m);
+    cmd.AddStringA(",");
+    cmd.AddInt(n);
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterTSPL::OnPaintBmp()
+{
+    AddLog("OnPaintBmp");
+    m_buffer.InitBuffer(0);
+
+    const unsigned width = m_image.GetWidth();
+    const unsigned height = m_image.GetHeight();
+    const unsigned stride = m_image.GetEffWidth();
+
+    // Both sizes use the horizontal resolution, the height included.
+    cmdSIZE(width / (m_iDpi / 25.4), height / (m_iDpi / 25.4), UNIT_MM);
+
+    if (m_reg.iPrinttype == 0)
+        cmdSetRibbon(false);
+    else if (m_reg.iPrinttype == 1)
+        cmdSetRibbon(true);
+
+    if (m_reg.iPeelMode == 1)
+        cmdSetPeel(false);
+    else if (m_reg.iPeelMode == 3)
+        cmdSetPeel(true);
+
+    cmdREFERENCE(m_reg.iReference[0], m_reg.iReference[1]);
+
+    // Media: continuous paper is declared as a zero gap; perforated, roll
+    // and recording paper get no media line.
+    switch (m_reg.iGap[0]) {
+    case MEDIA_CONTINUOUS:
+        cmdGAP(0, 0, UNIT_MM);
+        break;
+    case MEDIA_GAP:
+        cmdGAP(m_reg.iGap[1], m_reg.iGap[2], UNIT_MM);
+        break;
+    case MEDIA_BLACK_LINE:
+        cmdBLINE(m_reg.iGap[1], m_reg.iGap[2], UNIT_MM);
+        break;
+    default:
+        break;
+    }
+
+    cmdOFFSET(m_reg.iOffset, UNIT_MM);
+    cmdDENSITY(m_reg.iDensity);
+    cmdSPEED(m_reg.iSpeed);
+    setcAutoDotted(m_reg.iDottedline);
+    setcPauseKey(m_reg.bPauseKey);
+    setcWaterMark(m_reg.bWaterMark);
+    cmdCLS();
+
+    // The whole page as one bitmap at 0,0, full stride with its padding.
+    // The image core caps pixel storage at 256 MiB, so the size fits an int.
+    const unsigned bytes = stride * height;
+    cmdBITMAP(0, 0, static_cast<int>(stride), static_cast<int>(height), m_image.GetBits(0),
+              static_cast<int>(bytes));
+    cmdPRINT(1, 1);
+
+    WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+    m_buffer.InitBuffer(0);
+}

@@ -87,6 +87,8 @@ public:
     explicit CDibImage(unsigned imagetype = 0);
     CDibImage(unsigned width, unsigned height, unsigned bpp, unsigned imagetype);
     CDibImage(const CDibImage& src, bool copypixels, bool copyselection, bool copyalpha);
+    // A full copy: the block is duplicated, never shared.
+    CDibImage(const CDibImage& src) : CDibImage(src, true, true, true) {}
     virtual ~CDibImage();
 
     CDibImage& operator=(const CDibImage& src);

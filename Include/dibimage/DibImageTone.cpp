@@ -1,9 +1,632 @@
 // Tone transforms: grey conversion, brightness and contrast, threshold and
-// dithering.
+// dithering. Every one-bit result has palette index 0 black and 1 white.
 #include "DibImage.h"
 
-bool CDibImage::GrayScale() { return false; }
-bool CDibImage::Light(int, int) { return false; }
-bool CDibImage::Lut(const unsigned char*) { return false; }
-bool CDibImage::Threshold(unsigned char) { return false; }
-bool CDibImage::Dither(int) { return false; }
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace {
+
+// Integer grey weights; they sum to 1024, so equal channels keep their value.
+inline uint8_t GrayOf(unsigned blue, unsigned green, unsigned red)
+{
+    return static_cast<uint8_t>((blue * 117 + green * 601 + red * 306) >> 10);
+}
+
+inline uint8_t GrayOf(const tagRGBQUAD& c) { return GrayOf(c.rgbBlue, c.rgbGreen, c.rgbRed); }
+
+// A heap copy of a width x height plane (selection mask), or null.
+uint8_t* CopyPlane(const uint8_t* plane, unsigned width, unsigned height)
+{
+    if (!plane)
+        return nullptr;
+    const std::size_t n = std::size_t{width} * height;
+    uint8_t* copy = static_cast<uint8_t*>(std::malloc(n));
+    if (copy)
+        std::memcpy(copy, plane, n);
+    return copy;
+}
+
+inline uint8_t Clamp255(int v)
+{
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+void SetBlackWhitePalette(CDibImage& img)
+{
+    img.SetPaletteColor(0, 0, 0, 0, 0);
+    img.SetPaletteColor(1, 255, 255, 255, 0);
+}
+
+// Row loops report their progress and stop when an abort has been requested.
+inline bool RowStart(tagImageInfo& info, unsigned y, unsigned height)
+{
+    info.iProgressPercent = static_cast<int32_t>(uint64_t{100} * y / height);
+    return info.iAbortRequest == 0;
+}
+
+// Packs one-bit pixels into a result row, most significant bit first. The
+// bits after the last pixel of the row are written as 0.
+class CBitPacker {
+public:
+    explicit CBitPacker(uint8_t* row) : m_pOut(row) {}
+    void Put(bool white)
+    {
+        m_uAcc = (m_uAcc << 1) | (white ? 1u : 0u);
+        if (++m_uCount == 8) {
+            *m_pOut++ = static_cast<uint8_t>(m_uAcc);
+            m_uAcc = 0;
+            m_uCount = 0;
+        }
+    }
+    void Flush()
+    {
+        if (m_uCount)
+            *m_pOut = static_cast<uint8_t>(m_uAcc << (8 - m_uCount));
+    }
+
+private:
+    uint8_t* m_pOut;
+    unsigned m_uAcc = 0;
+    unsigned m_uCount = 0;
+};
+
+// Binarises the source one pixel at a time: white(level, x, y) decides the
+// result bit from the pixel's grey level. Reads 8-bit rows directly and any
+// other depth through the checked accessor.
+template <class White>
+void BinariseRows(const CDibImage& src, CDibImage& dst, tagImageInfo& info, White white)
+{
+    const unsigned w = src.GetWidth();
+    const unsigned h = src.GetHeight();
+    const bool bDirect = src.GetBpp() == 8;
+    for (unsigned y = 0; y < h; ++y) {
+        if (!RowStart(info, y, h))
+            break;
+        CBitPacker out(dst.GetBits(y));
+        if (bDirect) {
+            const uint8_t* s = src.GetBits(y);
+            for (unsigned x = 0; x < w; ++x)
+                out.Put(white(s[x], x, y));
+        } else {
+            for (unsigned x = 0; x < w; ++x)
+                out.Put(white(src.GetPixelIndex(x, y), x, y));
+        }
+        out.Flush();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Error diffusion
+
+struct tagTap {
+    int dx;
+    int dy;
+    int weight;
+};
+
+// Each kernel: the divisor, the neighbours with their weights, and the rows
+// it reaches (the current one included).
+struct CFloydSteinberg {
+    static constexpr int kDivisor = 16;
+    static constexpr unsigned kRows = 2;
+    static constexpr tagTap kTaps[] = {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}};
+};
+
+struct CBurkes {
+    static constexpr int kDivisor = 32;
+    static constexpr unsigned kRows = 2;
+    static constexpr tagTap kTaps[] = {{1, 0, 8},  {2, 0, 4},  {-2, 1, 2}, {-1, 1, 4},
+                                       {0, 1, 8},  {1, 1, 4},  {2, 1, 2}};
+};
+
+struct CStucki {
+    static constexpr int kDivisor = 42;
+    static constexpr unsigned kRows = 3;
+    static constexpr tagTap kTaps[] = {{1, 0, 8},  {2, 0, 4},  {-2, 1, 2}, {-1, 1, 4},
+                                       {0, 1, 8},  {1, 1, 4},  {2, 1, 2},  {-2, 2, 1},
+                                       {-1, 2, 2}, {0, 2, 4},  {1, 2, 2},  {2, 2, 1}};
+};
+
+struct CJarvisJudiceNinke {
+    static constexpr int kDivisor = 48;
+    static constexpr unsigned kRows = 3;
+    static constexpr tagTap kTaps[] = {{1, 0, 7},  {2, 0, 5},  {-2, 1, 3}, {-1, 1, 5},
+                                       {0, 1, 7},  {1, 1, 5},  {2, 1, 3},  {-2, 2, 1},
+                                       {-1, 2, 3}, {0, 2, 5},  {1, 2, 3},  {2, 2, 1}};
+};
+
+struct CSierra {
+    static constexpr int kDivisor = 32;
+    static constexpr unsigned kRows = 3;
+    static constexpr tagTap kTaps[] = {{1, 0, 5},  {2, 0, 3},  {-2, 1, 2}, {-1, 1, 4},
+                                       {0, 1, 5},  {1, 1, 4},  {2, 1, 2},  {-1, 2, 2},
+                                       {0, 2, 3},  {1, 2, 2}};
+};
+
+struct CStevensonArce {
+    static constexpr int kDivisor = 200;
+    static constexpr unsigned kRows = 4;
+    static constexpr tagTap kTaps[] = {{2, 0, 32},  {-3, 1, 12}, {-1, 1, 26}, {1, 1, 30},
+                                       {3, 1, 16},  {-2, 2, 12}, {0, 2, 26},  {2, 2, 12},
+                                       {-3, 3, 5},  {-1, 3, 12}, {1, 3, 12},  {3, 3, 5}};
+};
+
+// Columns a kernel reaches on either side of the pixel.
+constexpr unsigned kDiffusePad = 3;
+
+// White above 128 (128 itself is black); err is the difference left to spread.
+inline bool DiffuseDecide(int level, int& err)
+{
+    if (level > 128) {
+        err = level - 255;
+        return true;
+    }
+    err = level;
+    return false;
+}
+
+// Weight of the kernel's tap at (dx, 0) on the current row; 0 when it has none.
+template <std::size_t N>
+constexpr int RowWeight(const tagTap (&taps)[N], int dx)
+{
+    for (std::size_t i = 0; i < N; ++i)
+        if (taps[i].dy == 0 && taps[i].dx == dx)
+            return taps[i].weight;
+    return 0;
+}
+
+template <std::size_t N>
+constexpr std::size_t CountBelow(const tagTap (&taps)[N])
+{
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < N; ++i)
+        n += taps[i].dy > 0 ? 1 : 0;
+    return n;
+}
+
+// Adds one neighbour's share on a row below. The division truncates toward
+// zero and is done for each neighbour on its own; the cell is clamped to
+// 0..255 after every share.
+template <class K, std::size_t I>
+inline void SpreadBelow(uint8_t* const* rows, unsigned x, int err)
+{
+    constexpr tagTap t = K::kTaps[I];
+    if constexpr (t.dy > 0) {
+        uint8_t* p = rows[t.dy] + static_cast<std::ptrdiff_t>(x) + t.dx;
+        *p = Clamp255(*p + err * t.weight / K::kDivisor);
+    }
+}
+
+template <class K, std::size_t... I>
+inline void SpreadBelowAll(uint8_t* const* rows, unsigned x, int err, std::index_sequence<I...>)
+{
+    (SpreadBelow<K, I>(rows, x, err), ...);
+}
+
+// Error diffusion of an 8-bit grey source through a ring of kRows working
+// rows, each with kDiffusePad spare columns on both sides. Shares pushed
+// into the spare columns, or into rows below the image, land in working
+// memory that is never read back, which is exactly what skipping neighbours
+// outside the image does; so the inner loop needs no bounds checks. The
+// source itself is left untouched (the caller discards it).
+//
+// The two pixels to the right on the current row are carried in registers
+// (next1, next2), so a pixel's level never waits on a store of the pixel
+// before it. Every cell still receives its shares in the same order and is
+// clamped after each one.
+template <class K>
+void DiffuseRows8(const CDibImage& src, CDibImage& dst, tagImageInfo& info, uint8_t* ring)
+{
+    constexpr unsigned R = K::kRows;
+    constexpr int kW1 = RowWeight(K::kTaps, 1);
+    constexpr int kW2 = RowWeight(K::kTaps, 2);
+    static_assert(CountBelow(K::kTaps) + (kW1 != 0) + (kW2 != 0) ==
+                      sizeof(K::kTaps) / sizeof(tagTap),
+                  "the current row may only reach x+1 and x+2");
+    const unsigned w = src.GetWidth();
+    const unsigned h = src.GetHeight();
+    const std::size_t stride = std::size_t{w} + 2 * kDiffusePad;
+    std::memset(ring, 0, R * stride);
+    for (unsigned r = 0; r < R && r < h; ++r)
+        std::memcpy(ring + r * stride + kDiffusePad, src.GetBits(r), w);
+
+    constexpr auto kTapIndex = std::make_index_sequence<sizeof(K::kTaps) / sizeof(tagTap)>{};
+    for (unsigned y = 0; y < h; ++y) {
+        if (!RowStart(info, y, h))
+            break;
+        uint8_t* rows[R];
+        for (unsigned dy = 0; dy < R; ++dy)
+            rows[dy] = ring + ((y + dy) % R) * stride + kDiffusePad;
+        const uint8_t* cur = rows[0];
+        CBitPacker out(dst.GetBits(y));
+        int next1 = cur[0];
+        int next2 = cur[1];  // spare column when w == 1
+        for (unsigned x = 0; x < w; ++x) {
+            int err;
+            out.Put(DiffuseDecide(next1, err));
+            next1 = Clamp255(next2 + err * kW1 / K::kDivisor);
+            next2 = Clamp255(cur[x + 2] + err * kW2 / K::kDivisor);
+            SpreadBelowAll<K>(rows, x, err, kTapIndex);
+        }
+        out.Flush();
+        // Row y is done; its slot takes the next row that comes into reach.
+        if (y + R < h)
+            std::memcpy(rows[0], src.GetBits(y + R), w);
+    }
+}
+
+// The same diffusion through the checked accessors, in place on the source.
+// Serves sources that are not 8-bit (the grey conversion failed) and the case
+// where the working rows cannot be allocated.
+template <class K>
+void DiffuseRowsIndexed(CDibImage& src, CDibImage& dst, tagImageInfo& info)
+{
+    const unsigned w = src.GetWidth();
+    const unsigned h = src.GetHeight();
+    for (unsigned y = 0; y < h; ++y) {
+        if (!RowStart(info, y, h))
+            break;
+        CBitPacker out(dst.GetBits(y));
+        for (unsigned x = 0; x < w; ++x) {
+            int err;
+            out.Put(DiffuseDecide(src.GetPixelIndex(x, y), err));
+            for (const tagTap& t : K::kTaps) {
+                const long nx = static_cast<long>(x) + t.dx;
+                const long ny = static_cast<long>(y) + t.dy;
+                if (!src.IsInside(nx, ny))
+                    continue;
+                src.SetPixelIndex(nx, ny,
+                                  Clamp255(src.GetPixelIndex(nx, ny) + err * t.weight / K::kDivisor));
+            }
+        }
+        out.Flush();
+    }
+}
+
+template <class K>
+void DiffuseRows(CDibImage& src, CDibImage& dst, tagImageInfo& info)
+{
+    if (src.GetBpp() == 8) {
+        const std::size_t bytes = K::kRows * (std::size_t{src.GetWidth()} + 2 * kDiffusePad);
+        uint8_t* ring = new (std::nothrow) uint8_t[bytes];
+        if (ring) {
+            DiffuseRows8<K>(src, dst, info, ring);
+            delete[] ring;
+            return;
+        }
+    }
+    DiffuseRowsIndexed<K>(src, dst, info);
+}
+
+// ---------------------------------------------------------------------------
+// Ordered dither tables
+
+// 4 x 4 Bayer index matrix, [y & 3][x & 3].
+constexpr uint8_t kOrder4[4][4] = {
+    {0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+
+// 8 x 8 Bayer matrix, [x & 7][y & 7] (column first).
+constexpr uint8_t kOrder8[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},   {48, 16, 56, 24, 50, 18, 58, 26},
+    {12, 44, 4, 36, 14, 46, 6, 38},  {60, 28, 52, 20, 62, 30, 54, 22},
+    {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
+
+// 16 x 16 ordered matrix holding every level 0..255 once, [x & 15][y & 15].
+constexpr uint8_t kOrder16[16][16] = {
+    {1, 235, 59, 219, 15, 231, 55, 215, 2, 232, 56, 216, 12, 228, 52, 212},
+    {129, 65, 187, 123, 143, 79, 183, 119, 130, 66, 184, 120, 140, 76, 180, 116},
+    {33, 193, 17, 251, 47, 207, 31, 247, 34, 194, 18, 248, 44, 204, 28, 244},
+    {161, 97, 145, 81, 175, 111, 159, 95, 162, 98, 146, 82, 172, 108, 156, 92},
+    {9, 225, 49, 209, 5, 239, 63, 223, 10, 226, 50, 210, 6, 236, 60, 220},
+    {137, 73, 177, 113, 133, 69, 191, 127, 138, 74, 178, 114, 134, 70, 188, 124},
+    {41, 201, 25, 241, 37, 197, 21, 255, 42, 202, 26, 242, 38, 198, 22, 252},
+    {169, 105, 153, 89, 165, 101, 149, 85, 170, 106, 154, 90, 166, 102, 150, 86},
+    {3, 233, 57, 217, 13, 229, 53, 213, 0, 234, 58, 218, 14, 230, 54, 214},
+    {131, 67, 185, 121, 141, 77, 181, 117, 128, 64, 186, 122, 142, 78, 182, 118},
+    {35, 195, 19, 249, 45, 205, 29, 245, 32, 192, 16, 250, 46, 206, 30, 246},
+    {163, 99, 147, 83, 173, 109, 157, 93, 160, 96, 144, 80, 174, 110, 158, 94},
+    {11, 227, 51, 211, 7, 237, 61, 221, 8, 224, 48, 208, 4, 238, 62, 222},
+    {139, 75, 179, 115, 135, 71, 189, 125, 136, 72, 176, 112, 132, 68, 190, 126},
+    {43, 203, 27, 243, 39, 199, 23, 253, 40, 200, 24, 240, 36, 196, 20, 254},
+    {171, 107, 155, 91, 167, 103, 151, 87, 168, 104, 152, 88, 164, 100, 148, 84}};
+
+// Bayer table of the given order (2^(2 x order) entries), built by
+// interleaving the bits of the row and column numbers.
+void MakeBayerTable(uint8_t* table, unsigned order)
+{
+    const unsigned n = 1u << (2 * order);
+    for (unsigned i = 0; i < n; ++i) {
+        unsigned a = i / order;
+        unsigned b = i % order;
+        unsigned value = 0;
+        for (unsigned k = 0; k < order; ++k) {
+            value = (((value << 1) | ((a & 1) ^ (b & 1))) << 1) | (b & 1);
+            a >>= 1;
+            b >>= 1;
+        }
+        table[i] = static_cast<uint8_t>(value);
+    }
+}
+
+} // namespace
+
+bool CDibImage::GrayScale()
+{
+    if (!m_pBlock)
+        return false;
+    const unsigned w = GetWidth();
+    const unsigned h = GetHeight();
+    const unsigned bpp = GetBpp();
+
+    // The 8-bit result of a 24-, 4- or 1-bit image, with this image's
+    // information record, the grey ramp, and copies of selection and alpha.
+    CDibImage gray;
+    auto makeGray = [&]() -> bool {
+        gray.CopyInfo(*this);
+        if (!gray.Create(w, h, 8, GetType()))
+            return false;
+        gray.SetGrayPalette();
+        gray.m_pSelectionMask = CopyPlane(m_pSelectionMask, w, h);
+        if (AlphaIsValid())
+            gray.AlphaCopy(*this);
+        return true;
+    };
+
+    if (bpp == 24) {
+        if (!makeGray())
+            return false;
+        if (m_info.iTransparentIndex >= 0)
+            gray.SetTransIndex(GrayOf(GetTransColor()));
+        for (unsigned y = 0; y < h; ++y) {
+            const uint8_t* s = GetBits(y);
+            uint8_t* d = gray.GetBits(y);
+            for (unsigned x = 0; x < w; ++x, s += 3)
+                d[x] = GrayOf(s[0], s[1], s[2]);
+        }
+        Transfer(gray, true);
+        return true;
+    }
+
+    tagRGBQUAD* pal = GetPalette();
+    const unsigned colours = GetNumColors();
+    if (!pal)
+        return false;
+    // The grey of every entry goes into its blue byte; pixels are then
+    // mapped through the blue bytes.
+    uint8_t blue[256] = {};
+    for (unsigned j = 0; j < colours; ++j) {
+        pal[j].rgbBlue = GrayOf(pal[j]);
+        blue[j] = pal[j].rgbBlue;
+    }
+    ClearNearestCache();
+    if (m_info.iTransparentIndex >= 0)
+        m_info.iTransparentIndex = static_cast<unsigned>(m_info.iTransparentIndex) < colours
+                                       ? blue[m_info.iTransparentIndex]
+                                       : 0;
+
+    if (bpp == 8) {
+        uint8_t* p = m_info.pPixels;
+        const std::size_t n = m_dibHeader.biSizeImage;
+        for (std::size_t i = 0; i < n; ++i)
+            p[i] = blue[p[i]];
+        SetGrayPalette();
+        return true;
+    }
+
+    if (!makeGray())
+        return false;
+    for (unsigned y = 0; y < h; ++y) {
+        const uint8_t* s = GetBits(y);
+        uint8_t* d = gray.GetBits(y);
+        if (bpp == 4) {
+            for (unsigned x = 0; x < w; ++x)
+                d[x] = blue[(s[x >> 1] >> (4 * (1 - (x & 1)))) & 15];
+        } else {
+            for (unsigned x = 0; x < w; ++x)
+                d[x] = blue[(s[x >> 3] >> (7 - (x & 7))) & 1];
+        }
+    }
+    Transfer(gray, true);
+    return true;
+}
+
+bool CDibImage::Light(int brightness, int contrast)
+{
+    if (!m_pBlock)
+        return false;
+    const float c = static_cast<float>(contrast + 100) / 100.0f;
+    const int b = brightness + 128;
+    unsigned char table[256];
+    for (int i = 0; i < 256; ++i) {
+        // Single precision, left to right; the product is rounded on its own
+        // (no fused multiply-add).
+        volatile float product = static_cast<float>(i - 128) * c;
+        const float v = product + static_cast<float>(b) + 0.5f;
+        table[i] = Clamp255(static_cast<int>(v));
+    }
+    return Lut(table);
+}
+
+bool CDibImage::Lut(const unsigned char* table)
+{
+    if (!m_pBlock || !table)
+        return false;
+    const unsigned w = GetWidth();
+    const unsigned h = GetHeight();
+    const unsigned bpp = GetBpp();
+
+    // The selection's bounding box clipped to the image, for the selective
+    // paths; false when it is empty.
+    unsigned x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+    auto selectionBox = [&]() -> bool {
+        const tagRECT& r = m_info.rcSelection;
+        if (r.right == r.left || r.top == r.bottom)
+            return false;
+        auto clip = [](long v, unsigned limit) -> unsigned {
+            return v < 0 ? 0u : (static_cast<unsigned long>(v) > limit ? limit : static_cast<unsigned>(v));
+        };
+        x0 = clip(r.left < r.right ? r.left : r.right, w);
+        x1 = clip(r.left < r.right ? r.right : r.left, w);
+        y0 = clip(r.bottom < r.top ? r.bottom : r.top, h);
+        y1 = clip(r.bottom < r.top ? r.top : r.bottom, h);
+        return true;
+    };
+
+    if (bpp <= 8) {
+        if (m_pSelectionMask && bpp == 8 && IsGrayScale()) {
+            if (!selectionBox())
+                return false;
+            for (unsigned y = y0; y < y1; ++y) {
+                uint8_t* row = GetBits(y);
+                const uint8_t* mask = m_pSelectionMask + std::size_t{y} * w;
+                for (unsigned x = x0; x < x1; ++x)
+                    if (mask[x])
+                        row[x] = table[row[x]];
+            }
+            return true;
+        }
+        const bool bWasGray = IsGrayScale();
+        tagRGBQUAD* pal = GetPalette();
+        const unsigned colours = GetNumColors();
+        if (pal) {
+            for (unsigned j = 0; j < colours; ++j) {
+                tagRGBQUAD& e = pal[j];
+                const bool bWhite = e.rgbRed == 255 && e.rgbGreen == 255 && e.rgbBlue == 255;
+                const bool bBlack = e.rgbRed == 0 && e.rgbGreen == 0 && e.rgbBlue == 0;
+                if (bWhite || bBlack)
+                    continue;
+                e.rgbRed = table[e.rgbRed];
+                e.rgbGreen = table[e.rgbGreen];
+                e.rgbBlue = table[e.rgbBlue];
+            }
+            ClearNearestCache();
+        }
+        if (bWasGray)
+            GrayScale();
+        return true;
+    }
+
+    if (m_pSelectionMask) {
+        if (!selectionBox())
+            return false;
+        for (unsigned y = y0; y < y1; ++y) {
+            uint8_t* row = GetBits(y);
+            const uint8_t* mask = m_pSelectionMask + std::size_t{y} * w;
+            for (unsigned x = x0; x < x1; ++x) {
+                if (!mask[x])
+                    continue;
+                uint8_t* px = row + 3 * std::size_t{x};
+                px[0] = table[px[0]];
+                px[1] = table[px[1]];
+                px[2] = table[px[2]];
+            }
+        }
+        return true;
+    }
+
+    uint8_t* p = m_info.pPixels;
+    const std::size_t n = m_dibHeader.biSizeImage;
+    for (std::size_t i = 0; i < n; ++i)
+        p[i] = table[p[i]];
+    return true;
+}
+
+bool CDibImage::Threshold(unsigned char level)
+{
+    if (!m_pBlock)
+        return false;
+    if (GetBpp() == 1)
+        return true;
+    GrayScale();
+
+    CDibImage result(GetWidth(), GetHeight(), 1, 0);
+    if (!result.IsValid()) {
+        SetError(result.GetLastError());
+        return false;
+    }
+    BinariseRows(*this, result, m_info,
+                 [level](unsigned v, unsigned, unsigned) { return v > level; });
+    SetBlackWhitePalette(result);
+    Transfer(result, true);
+    return true;
+}
+
+bool CDibImage::Dither(int method)
+{
+    if (!m_pBlock)
+        return false;
+    if (GetBpp() == 1)
+        return true;
+    GrayScale();
+
+    CDibImage result;
+    result.CopyInfo(*this);
+    result.Create(GetWidth(), GetHeight(), 1, GetType());
+    if (!result.IsValid()) {
+        SetError(result.GetLastError());
+        return false;
+    }
+    result.m_pSelectionMask = CopyPlane(m_pSelectionMask, GetWidth(), GetHeight());
+    if (AlphaIsValid())
+        result.AlphaCopy(*this);
+
+    switch (method) {
+    case 1:
+        // 4 x 4 ordered: d = level x 16 / 255 against the index matrix.
+        BinariseRows(*this, result, m_info, [](unsigned v, unsigned x, unsigned y) {
+            return v == 255 || kOrder4[y & 3][x & 3] < (v * 16 / 255) % 16;
+        });
+        break;
+    case 2:
+        DiffuseRows<CBurkes>(*this, result, m_info);
+        break;
+    case 3:
+        DiffuseRows<CStucki>(*this, result, m_info);
+        break;
+    case 4:
+        DiffuseRows<CJarvisJudiceNinke>(*this, result, m_info);
+        break;
+    case 5:
+        DiffuseRows<CSierra>(*this, result, m_info);
+        break;
+    case 6:
+        DiffuseRows<CStevensonArce>(*this, result, m_info);
+        break;
+    case 7: {
+        // Bayer table of order 4 built here; only its first 16 entries are
+        // reached, indexed (x mod 4) + 4 (y mod 4).
+        uint8_t bayer[256];
+        MakeBayerTable(bayer, 4);
+        BinariseRows(*this, result, m_info, [&bayer](unsigned v, unsigned x, unsigned y) {
+            return v > bayer[(x & 3) + 4 * (y & 3)];
+        });
+        break;
+    }
+    case 8:
+        BinariseRows(*this, result, m_info, [](unsigned v, unsigned x, unsigned y) {
+            const unsigned q = v >> 2;
+            return q != 0 && q >= kOrder8[x & 7][y & 7];
+        });
+        break;
+    case 9:
+        // The matrix holds 255 once; full white is kept white so that a
+        // blank page gets no stray dot in every 16 x 16 tile.
+        BinariseRows(*this, result, m_info, [](unsigned v, unsigned x, unsigned y) {
+            return v == 255 || v > kOrder16[x & 15][y & 15];
+        });
+        break;
+    default:
+        DiffuseRows<CFloydSteinberg>(*this, result, m_info);
+        break;
+    }
+
+    SetBlackWhitePalette(result);
+    Transfer(result, true);
+    return true;
+}

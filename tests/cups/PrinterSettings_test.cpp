@@ -1,0 +1,219 @@
+// Reading the print settings from the marked PPD.
+#include <gtest/gtest.h>
+
+#include <cups/cups.h>
+#include <cups/ppd.h>
+#include <string>
+#include <syslog.h>
+#include <vector>
+
+#include "BaseRender.h"
+#include "CupsLog.h"
+#include "CupsRender.h"
+#include "PpdWriter.h"
+#include "TempDir.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Opts = std::vector<PpdOption>;
+
+std::vector<std::string>* g_traces = nullptr;
+
+void Capture(int, const char* text)
+{
+    if (g_traces)
+        g_traces->push_back(text);
+}
+
+// A render object with its settings read from a PPD written for the test,
+// with the job options marked over the PPD defaults as the filter does.
+struct Settings {
+    Settings(const std::vector<PpdOption>& options, const std::string& jobOptions = "")
+    {
+        TempDir dir;
+        PpdSpec spec;
+        spec.options = options;
+        const std::string path = WritePpd(dir.Path("t.ppd"), spec);
+        ppd = ppdOpenFile(path.c_str());
+        EXPECT_NE(ppd, nullptr);
+        ppdMarkDefaults(ppd);
+        cups_option_t* opts = nullptr;
+        const int n = cupsParseOptions(jobOptions.c_str(), 0, &opts);
+        cupsMarkOptions(ppd, n, opts);
+        cupsFreeOptions(n, opts);
+
+        g_traces = &traces;
+        LogSinkFn old = SetLogSink(Capture);
+        render.m_ppd = ppd;
+        render.GetPrinterParameters();
+        SetLogSink(old);
+        g_traces = nullptr;
+    }
+    ~Settings() { ppdClose(ppd); }
+
+    bool Traced(const std::string& t) const
+    {
+        for (const std::string& s : traces)
+            if (s == t)
+                return true;
+        return false;
+    }
+
+    ppd_file_t* ppd = nullptr;
+    CCupsRender<CBaseRender> render;
+    std::vector<std::string> traces;
+};
+
+const char* const kKeywords[] = {
+    "MediaMethod", "AdjustHoriaontal", "AdjustVertical", "zeMediaTracking", "FeedOffset",
+    "Rotate",      "Darkness",         "zePrintRate",    "AutoDotted",      "Brightness",
+    "Contrast",    "ImageFilter",      "Threshold",      "ImageCompress",   "CropEdgeTop",
+    "CropEdgeBottom", "CropEdgeLeft",  "CropEdgeRight"};
+
+TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
+{
+    Settings s(Opts{});
+    ASSERT_GE(s.traces.size(), 1u);
+    EXPECT_EQ(s.traces[0], "CCupsRender::GetPrinterParameters");
+    // Every keyword is looked up, in order.
+    std::vector<std::string> lookups;
+    for (const std::string& t : s.traces)
+        if (t.rfind("GetMarkedOption: ", 0) == 0)
+            lookups.push_back(t);
+    ASSERT_EQ(lookups.size(), 18u);
+    for (size_t i = 0; i < 18; ++i)
+        EXPECT_EQ(lookups[i], std::string("GetMarkedOption: ") + kKeywords[i] + " is error");
+    EXPECT_TRUE(s.Traced("iLiangdu = 0"));
+    EXPECT_EQ(s.traces.size(), 20u);
+
+    const tagREGSTRUCT& r = s.render.m_reg;
+    const tagREGSTRUCTWITHALFTONE& h = s.render.m_regHalftone;
+    EXPECT_EQ(r.iDensity, -1);
+    EXPECT_EQ(r.iSpeed, -1);
+    EXPECT_EQ(r.iGap[0], 0);
+    EXPECT_EQ(r.iGap[1], 3);
+    EXPECT_EQ(r.iGap[2], 0);
+    EXPECT_EQ(r.iPrinttype, 0);
+    EXPECT_EQ(r.iScale, 100);
+    EXPECT_TRUE(r.bPauseKey);
+    EXPECT_TRUE(r.bWaterMark);
+    EXPECT_EQ(h.iGrayMethod, 3);
+    EXPECT_EQ(h.iThreValue, 175);
+    EXPECT_EQ(h.iLiangdu, 0);
+    EXPECT_FALSE(h.ImageCompress);
+}
+
+// One keyword with one choice per row: the field it sets and the trace.
+struct Row {
+    const char* keyword;
+    const char* choice;
+    const char* trace;          // null: no trace besides the lookup
+    int tagREGSTRUCT::*field;   // or null for a halftone field
+    int tagREGSTRUCTWITHALFTONE::*hfield;
+    int expected;
+};
+
+TEST(PrinterSettings, EachKeywordConvertsItsChoice)
+{
+    using R = tagREGSTRUCT;
+    using H = tagREGSTRUCTWITHALFTONE;
+    const Row rows[] = {
+        {"MediaMethod", "Normal", "iPrinttype = 0", &R::iPrinttype, nullptr, 0},
+        {"MediaMethod", "Direct", "iPrinttype = 0", &R::iPrinttype, nullptr, 0},
+        {"MediaMethod", "normal", "iPrinttype = 1", &R::iPrinttype, nullptr, 1},
+        {"MediaMethod", "Ribbon", "iPrinttype = 1", &R::iPrinttype, nullptr, 1},
+        {"FeedOffset", "5", "iOffset = 5", &R::iFeedAfter, nullptr, 5},
+        {"FeedOffset", "5", "iOffset = 5", &R::iOffset, nullptr, 5},
+        {"Rotate", "2", "iRotate = 2", &R::iRotate, nullptr, 2},
+        {"Darkness", "Default", nullptr, &R::iDensity, nullptr, -1},
+        {"Darkness", "12", "iDensity = 12", &R::iDensity, nullptr, 12},
+        {"zePrintRate", "Default", nullptr, &R::iSpeed, nullptr, -1},
+        {"zePrintRate", "4", "iSpeed = 4", &R::iSpeed, nullptr, 4},
+        {"Brightness", "-20", "iLiangdu = -20", nullptr, &H::iLiangdu, -20},
+        {"Contrast", "30", "iDuibidu = 30", nullptr, &H::iDuibidu, 30},
+        {"ImageFilter", "0", "iGrayMethod = 0", nullptr, &H::iGrayMethod, 0},
+        {"ImageFilter", "Burkes", "iGrayMethod = 0", nullptr, &H::iGrayMethod, 0},
+        {"Threshold", "128", "iThreValue = 128", nullptr, &H::iThreValue, 128},
+        {"CropEdgeTop", "5", "iCropTopEdge = 5", nullptr, &H::iCropTopEdge, 5},
+        {"CropEdgeBottom", "-1", "iCropBottomEdge = -1", nullptr, &H::iCropBottomEdge, -1},
+        {"CropEdgeLeft", "3mm", "iCropLeftEdge = 3", nullptr, &H::iCropLeftEdge, 3},
+        {"CropEdgeRight", "9", "iCropRightEdge = 9", nullptr, &H::iCropRightEdge, 9},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.keyword) + "=" + row.choice);
+        Settings s(Opts{{row.keyword, row.choice, {}}});
+        const int got = row.field ? s.render.m_reg.*row.field : s.render.m_regHalftone.*row.hfield;
+        EXPECT_EQ(got, row.expected);
+        if (row.trace) {
+            EXPECT_TRUE(s.Traced(row.trace));
+        }
+        // The lookup trace names the choice and its option.
+        bool looked = false;
+        for (const std::string& t : s.traces)
+            looked |= t.rfind(std::string(row.keyword) + ": marked=1, choice: " + row.choice +
+                                  ", text: ",
+                              0) == 0;
+        EXPECT_TRUE(looked);
+    }
+}
+
+TEST(PrinterSettings, ReferenceIsStoredTimesEight)
+{
+    Settings s(Opts{{"AdjustHoriaontal", "-2", {}}, {"AdjustVertical", "3", {}}});
+    EXPECT_EQ(s.render.m_reg.iReference[0], -16);
+    EXPECT_EQ(s.render.m_reg.iReference[1], 24);
+    EXPECT_TRUE(s.Traced("iReference[0] = -16"));
+    EXPECT_TRUE(s.Traced("iReference[1] = 24"));
+}
+
+TEST(PrinterSettings, MediaTrackingTable)
+{
+    const struct {
+        const char* choice;
+        int gap[3];
+    } rows[] = {{"Continuous", {0, 0, 0}}, {"A4Stock", {0, 0, 0}}, {"Gap", {1, 3, 0}},
+                {"BLine", {2, 0, 0}},      {"Perforated", {3, 0, 0}}, {"Roll", {4, 0, 0}},
+                {"Recording", {5, 0, 0}},  {"Mark", {0, 3, 0}},   {"gap", {0, 3, 0}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.choice);
+        Settings s(Opts{{"zeMediaTracking", row.choice, {}}});
+        EXPECT_EQ(s.render.m_reg.iGap[0], row.gap[0]);
+        EXPECT_EQ(s.render.m_reg.iGap[1], row.gap[1]);
+        EXPECT_EQ(s.render.m_reg.iGap[2], row.gap[2]);
+        // Traced for every choice, also one that matches no row.
+        EXPECT_TRUE(s.Traced("Gap = " + std::to_string(row.gap[0]) + ", " +
+                             std::to_string(row.gap[1]) + ", " + std::to_string(row.gap[2])));
+    }
+}
+
+TEST(PrinterSettings, FlagsStoreTrueForAnyNonZeroNumber)
+{
+    Settings s(Opts{{"AutoDotted", "2", {}}, {"ImageCompress", "2", {}}});
+    EXPECT_TRUE(s.render.m_reg.iDottedline);
+    EXPECT_TRUE(s.render.m_regHalftone.ImageCompress);
+    EXPECT_TRUE(s.Traced("iDottedline = 1"));
+    EXPECT_TRUE(s.Traced("ImageCompress = 1"));
+}
+
+TEST(PrinterSettings, JobOptionsOverrideThePpdDefault)
+{
+    Settings s(Opts{{"Darkness", "8", {"Default", "8", "12"}}, {"zeMediaTracking", "Continuous", {"Gap"}}},
+               "Darkness=12 zeMediaTracking=Gap");
+    EXPECT_EQ(s.render.m_reg.iDensity, 12);
+    EXPECT_EQ(s.render.m_reg.iGap[0], 1);
+
+    Settings d(Opts{{"Darkness", "Default", {"8", "12"}}});
+    EXPECT_EQ(d.render.m_reg.iDensity, -1);
+}
+
+TEST(PrinterSettings, OptionWithoutMarkedChoiceIsAMiss)
+{
+    // An option with no *Default line has nothing marked.
+    Settings s(Opts{{"Contrast", "", {"10", "20"}}});
+    EXPECT_TRUE(s.Traced("GetMarkedOption: Contrast is error"));
+    EXPECT_EQ(s.render.m_regHalftone.iDuibidu, 0);
+}
+
+} // namespace
