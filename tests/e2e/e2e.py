@@ -92,7 +92,8 @@ def family_cases(family):
                 Job(SAMPLE_PNG, [page, "FeedOffset=10"] + thr, threshold=128,
                     present=[b"\x1b\x40\x00\x1b\x61\x01\x1d\x76\x30\x00"],
                     ends=b"\x1b\x4a" + feed_byte(10, 203) + b"\x1d\x56\x31"),
-                Job(SAMPLE_PDF, [page, "Rotate=1"], rotated180=True,
+                # The PDF's 50 mm page is scaled up to the 72 mm roll only on request.
+                Job(SAMPLE_PDF, [page, "Rotate=1", "print-scaling=fit"], rotated180=True,
                     ends=b"\x1b\x4a" + feed_byte(3, 203) + b"\x1d\x56\x31"),
             ]))
         return out
