@@ -229,7 +229,8 @@ def run_jobs(args):
         long_pdf = os.path.join(env.work, "long.pdf")
         with open(long_pdf, "wb") as f:
             f.write(S.pdf_bytes(S.pixels(), pages=pages))
-        job_id = env.cups.submit("labels", long_pdf)
+        out = env.cups.add_queue("long", "%s/bandrill-tspl-203.ppd" % env.stage.ppd_subdir)
+        job_id = env.cups.submit("long", long_pdf)
         deadline = harness.time.monotonic() + 120
         while not (os.path.exists(out) and os.path.getsize(out) > 0):
             state, reasons = env.cups.job_state(job_id)
