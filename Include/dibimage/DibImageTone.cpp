@@ -440,15 +440,19 @@ bool CDibImage::Light(int brightness, int contrast)
 {
     if (!m_pBlock)
         return false;
-    const float c = static_cast<float>(contrast + 100) / 100.0f;
-    const int b = brightness + 128;
+    // The sums are taken in 64 bits: settings near the int limits (from the
+    // PPD or the job options) must not overflow them.
+    const float c = static_cast<float>(static_cast<long long>(contrast) + 100) / 100.0f;
+    const long long b = static_cast<long long>(brightness) + 128;
     unsigned char table[256];
     for (int i = 0; i < 256; ++i) {
         // Single precision, left to right; the product is rounded on its own
         // (no fused multiply-add).
         volatile float product = static_cast<float>(i - 128) * c;
         const float v = product + static_cast<float>(b) + 0.5f;
-        table[i] = Clamp255(static_cast<int>(v));
+        // Truncated and clamped to 0..255; clamped before the conversion,
+        // which is undefined for values outside int.
+        table[i] = v >= 255.0f ? 255 : (v <= 0.0f ? 0 : Clamp255(static_cast<int>(v)));
     }
     return Lut(table);
 }
