@@ -23,9 +23,12 @@ bool CFieldScanner::Int(long& v)
     }
     size_t nStart = i;
     long n = 0;
-    while (i < m_line.size() && IsDigit(m_line[i]) && i - nStart < 9)
+    while (i < m_line.size() && IsDigit(m_line[i]) && i - nStart < 10)
         n = n * 10 + (m_line[i++] - '0');
     if (i == nStart || (i < m_line.size() && IsDigit(m_line[i])))
+        return false;
+    // Within int, as the filter writes them: -2147483648 to 2147483647.
+    if (n > (bNeg ? 2147483648L : 2147483647L))
         return false;
     v = bNeg ? -n : n;
     m_nPos = i;

@@ -15,7 +15,8 @@ public:
     bool AtEnd() const { return m_nPos >= m_line.size(); }
     std::string Rest() const { return m_line.substr(m_nPos < m_line.size() ? m_nPos : m_line.size()); }
 
-    // An integer: optional '-', 1 to 9 digits.
+    // An integer as "%d" writes an int: optional '-', 1 to 10 digits, within
+    // the range of int.
     bool Int(long& v);
     // A number as text: optional '-', digits, optionally '.' and digits.
     bool Real(std::string& text);
