@@ -35,11 +35,9 @@ std::string Text(const char* format, ...)
 bool IsPageNotSent(const char* trace)
 {
     static const char* const kWho[] = {"OnPaintBmp: ", "SendBitmap_withHFM: "};
-    for (const char* who : kWho) {
-        const size_t n = std::strlen(who);
-        if (std::strncmp(trace, who, n) == 0 && std::strncmp(trace + n, "page not sent", 13) == 0)
+    for (const char* who : kWho)
+        if (std::strncmp(trace, who, std::strlen(who)) == 0 && std::strstr(trace, "page not sent"))
             return true;
-    }
     return false;
 }
 

@@ -1,8 +1,9 @@
 // Writes the seed corpus of the fuzz targets:
-//   bandrill-fuzz-seeds <dir>   writes <dir>/raster_job, <dir>/ppd_settings
-//                               and <dir>/hfm_code
-// Every seed is made here, from the test support's raster and PPD writers,
-// so the corpus can be rebuilt at any time; the output is deterministic.
+//   bandrill-fuzz-seeds <dir>   writes <dir>/raster_job, <dir>/ppd_settings,
+//                               <dir>/hfm_code and <dir>/decode
+// Every seed is made here, from the test support's raster and PPD writers
+// and the filter's own back ends, so the corpus can be rebuilt at any time;
+// the output is deterministic.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -11,7 +12,13 @@
 
 #include <cups/raster.h>
 
+#include "AsciiImage.h"
 #include "PpdWriter.h"
+#include "PrinterCPCL.h"
+#include "PrinterESCPOS.h"
+#include "PrinterPaperang.h"
+#include "PrinterPeriPage.h"
+#include "PrinterTSPL.h"
 #include "RasterJobInput.h"
 #include "RasterWriter.h"
 #include "TempDir.h"
@@ -212,6 +219,54 @@ void HfmSeeds()
     Put("hfm_code", "node_array", HfmHead(3, 4, 0) + nodes + std::string("\x00\xff\x00\xff", 4));
 }
 
+// A back end that keeps what it would write.
+template <class T>
+class CCapture : public T {
+public:
+    void WriteSpool(const void* data, int length) override
+    {
+        if (length > 0)
+            out.append(static_cast<const char*>(data), static_cast<size_t>(length));
+    }
+    std::string out;
+};
+
+// The stream of two pages from back end T, with media mode `media` and,
+// for TSPL, compression.
+template <class T>
+std::string TwoPages(int media, bool compress)
+{
+    static const std::vector<std::string> kLabel = {
+        "XXXXXXXXXXXXXXXXXXXXXXXX", "X......................X", "X..XXX....XXX....XXX...X",
+        "X......................X", "XXXXXXXXXXXXXXXXXXXXXXXX"};
+    CCapture<T> p;
+    p.m_iDpi = 203;
+    p.m_reg.iGap[0] = media;
+    p.m_reg.iFeedAfter = 2;
+    p.m_regHalftone.ImageCompress = compress;
+    for (int page = 0; page < 2; ++page) {
+        MakeAsciiImage(p.m_image, kLabel);
+        p.OnPaintBmp();
+    }
+    return p.out;
+}
+
+void DecodeSeeds()
+{
+    // Language byte, limit byte (1 KiB << 8 = 256 KiB per page), stream.
+    auto put = [](const char* name, int lang, const std::string& stream) {
+        Put("decode", name, std::string(1, static_cast<char>(lang)) + '\x08' + stream);
+    };
+    put("tspl_gap", 0, TwoPages<CPrinterTSPL>(1, false));
+    put("tspl_bline_zlib", 0, TwoPages<CPrinterTSPL>(2, true));
+    put("escpos_continuous", 1, TwoPages<CPrinterESCPOS>(0, false));
+    put("peripage_recording", 2, TwoPages<CPrinterPeriPage>(5, false));
+    put("peripage_gap", 2, TwoPages<CPrinterPeriPage>(1, false));
+    put("cpcl_gap", 3, TwoPages<CPrinterCPCL>(1, false));
+    put("paperang_continuous", 4, TwoPages<CPrinterPaperang>(0, false));
+    put("paperang_gap_guessed", 5, TwoPages<CPrinterPaperang>(1, false));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -225,5 +280,6 @@ int main(int argc, char** argv)
     RasterJobSeeds();
     PpdSettingsSeeds();
     HfmSeeds();
+    DecodeSeeds();
     return 0;
 }

@@ -26,10 +26,9 @@
 #include "PrinterPaperang.h"
 #include "PrinterPeriPage.h"
 #include "PrinterTSPL.h"
-#include "StreamCheck.h"
+#include "PrinterStream.h"
 
 using namespace fuzz_support;
-using namespace testing_support;
 
 namespace {
 
@@ -170,13 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string stream = out.Get();
     CupsResetOutput();
     std::string error;
-    int pages = 1 - g_notSent;
-    if (model == 22)
-        pages = CheckCpclStream(stream, &error);
-    else if (model == 23)
-        pages = CheckPaperangStream(stream, &error);
-    else if (model != 21 && model != 24)
-        pages = CheckTsplStream(stream, &error);
+    const int pages = PagesInStream(model >= 20 && model <= 24 ? model : 20, stream, &error);
     FUZZ_CHECK(pages == 1 - g_notSent, "model %d: stream holds %d pages, %d not sent (%s)", model,
                pages, g_notSent, error.c_str());
     return 0;

@@ -35,10 +35,9 @@
 #include "FuzzSupport.h"
 #include "PpdWriter.h"
 #include "RasterJobInput.h"
-#include "StreamCheck.h"
+#include "PrinterStream.h"
 
 using namespace fuzz_support;
-using namespace testing_support;
 
 namespace {
 
@@ -269,8 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Exit status: 0 only when a page was started and everything written
     // reached the printer.
     const int printed = t.built - t.notSent;
-    const bool writes = spec.modelNumber == 20 || spec.modelNumber == 22 || spec.modelNumber == 23;
-    if (failingChannel && writes && printed > 0)
+    if (failingChannel && printed > 0)
         FUZZ_CHECK(rc == 1, "failed printer channel, %d pages printed, exit %d", printed, rc);
     if (t.started == 0)
         FUZZ_CHECK(rc == 1, "no page started, exit %d", rc);
@@ -293,20 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The printer stream: whole pages, one per page printed.
     if (!failingChannel) {
         std::string error;
-        int found = printed;
-        switch (spec.modelNumber) {
-        case 20:
-            found = CheckTsplStream(out, &error);
-            break;
-        case 22:
-            found = CheckCpclStream(out, &error);
-            break;
-        case 23:
-            found = CheckPaperangStream(out, &error);
-            break;
-        default:
-            break;
-        }
+        const int found = PagesInStream(spec.modelNumber, out, &error);
         FUZZ_CHECK(found == printed, "model %d: %d pages printed, stream holds %d (%s)",
                    spec.modelNumber, printed, found, error.c_str());
     }
