@@ -163,7 +163,9 @@ FilterProcess::FilterProcess(const FilterOptions& opts)
     m_errPath = m_dir + "/err";
     m_logPath = m_dir + "/log";
     int fds[2];
-    if (pipe(fds) != 0)
+    // Close-on-exec, so that the filter holds no end of its own input pipe
+    // and sees the end of input when the test closes it.
+    if (pipe2(fds, O_CLOEXEC) != 0)
         return;
     m_pid = Spawn(opts, fds[0], m_outPath, m_errPath, m_logPath);
     close(fds[0]);
