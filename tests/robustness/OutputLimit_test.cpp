@@ -18,6 +18,7 @@
 #include "PrinterTSPL.h"
 #include "RasterWriter.h"
 #include "StreamCheck.h"
+#include "StreamDecode.h"
 #include "TempDir.h"
 
 using namespace testing_support;
@@ -182,6 +183,50 @@ TEST(OutputLimit, HugeTsplPageThroughTheFilter)
         const long peakKb = PeakChildRssKb();
         std::printf("[ figures  ] ImageCompress %s: peak RSS %ld KiB\n", compress, peakKb);
         EXPECT_LT(peakKb, 700L * 1024);
+    }
+}
+
+// The ESC/POS and PeriPage back ends keep no content limit on their page
+// buffer: a raster page of more than 100 MiB goes out whole, as one page
+// that decodes back to the picture.
+TEST(OutputLimit, HugeRasterPageInEscPosAndPeriPage)
+{
+    TempDir dir;
+    RasterPage huge = MakeRasterPage(30000, 28000, 1);
+    SetRasterPixel(huge, 29000, 27000, 0);
+    const std::string raster = dir.Path("job.ras");
+    WriteRaster(raster, {huge}, static_cast<size_t>(-1), CUPS_RASTER_WRITE_COMPRESSED);
+    huge.data.clear();
+    huge.data.shrink_to_fit();
+
+    for (int model : {21, 24}) {
+        SCOPED_TRACE(model);
+        PpdSpec spec;
+        spec.modelNumber = model;
+        FilterOptions o;
+        o.ppdPath = WritePpd(dir.Path("printer.ppd"), spec);
+        o.args = FilterArgs("", raster);
+        FilterResult r = RunFilter(o);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_GT(r.out.size(), 104857600u);
+
+        NS_DECODE::tagDecodeResult decoded;
+        ASSERT_TRUE(NS_DECODE::DecodeStream(model == 21 ? NS_DECODE::LANG_ESCPOS : NS_DECODE::LANG_PERIPAGE,
+                                            reinterpret_cast<const unsigned char*>(r.out.data()),
+                                            r.out.size(), decoded))
+            << decoded.strError;
+        r.out.clear();
+        r.out.shrink_to_fit();
+        ASSERT_EQ(decoded.vPages.size(), 1u);
+        const NS_DECODE::tagDecodedPage& page = decoded.vPages[0];
+        EXPECT_EQ(page.iWidth, 30000);
+        EXPECT_EQ(page.iHeight, 28000);
+        EXPECT_TRUE(page.IsInk(29000, 27000));
+        EXPECT_FALSE(page.IsInk(28999, 27000));
+        // Lines, image, packed raster and page stream: four copies.
+        const long peakKb = PeakChildRssKb();
+        std::printf("[ figures  ] model %d, 105 MB page sent whole: peak RSS %ld KiB\n", model, peakKb);
+        EXPECT_LT(peakKb, 1200L * 1024);
     }
 }
 
