@@ -26,9 +26,14 @@ if ! command -v clang++ >/dev/null 2>&1; then
 fi
 
 echo "== fuzz: build (clang, libFuzzer, ASan, UBSan)"
-CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBANDRILL_FUZZ=ON -DBANDRILL_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target fuzz_all -j "$CORES" 2>&1 | grep -E 'error|warning|Built target fuzz' || true
+mkdir -p "$BUILD"
+if ! CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DBANDRILL_FUZZ=ON -DBANDRILL_TESTS=OFF >"$BUILD/configure.log" 2>&1 ||
+   ! cmake --build "$BUILD" --target fuzz_all -j "$CORES" >"$BUILD/build.log" 2>&1; then
+    echo "fuzz: the build failed:" >&2
+    tail -40 "$BUILD/configure.log" "$BUILD/build.log" >&2 2>/dev/null
+    exit 1
+fi
 
 TARGETS=${FUZZ_TARGETS:-$(cd "$BUILD/fuzz" && find . -maxdepth 1 -type f -perm -u+x -name 'fuzz_*' | sed 's|^\./||' | sort)}
 TARGETS=$(echo "$TARGETS" | sed 's/^fuzz_//')
