@@ -6,6 +6,7 @@
 #   FUZZ_SECONDS   seconds per target (default 60)
 #   FUZZ_JOBS      targets run side by side (default: 2, or 1 on one core)
 #   FUZZ_TARGETS   targets to run (default: all that were built)
+#   FUZZ_BUILD_DIR where to build (default build/fuzz)
 #
 # A finding (crash, sanitizer report, broken property, timeout, memory
 # blow-up) fails the script. Its input is kept under build/fuzz/findings/
@@ -15,7 +16,13 @@
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD="$ROOT/build/fuzz"
+BUILD=${FUZZ_BUILD_DIR:-$ROOT/build/fuzz}
+# A build configured in build/ itself keeps its fuzz/ subdirectory (the
+# replay programs) in build/fuzz; the clang build then goes beside it.
+if [ -z "${FUZZ_BUILD_DIR:-}" ] && [ -f "$ROOT/build/CMakeCache.txt" ]; then
+    BUILD="$ROOT/build-fuzz"
+    echo "fuzz: build/ is a build tree of its own; building the fuzz targets in build-fuzz"
+fi
 SECONDS_PER_TARGET=${FUZZ_SECONDS:-60}
 CORES=$(nproc 2>/dev/null || echo 1)
 JOBS=${FUZZ_JOBS:-$([ "$CORES" -ge 2 ] && echo 2 || echo 1)}
