@@ -243,7 +243,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     const_cast<char*>("user"),     const_cast<char*>("title"),
                     const_cast<char*>("1"),        &options[0],
                     &rasterPath[0],                nullptr};
-    options.c_str(); // keeps argv[5] terminated
     struct sigaction previous;
     sigaction(SIGTERM, nullptr, &previous);
     CCupsInstance instance;

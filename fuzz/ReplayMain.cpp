@@ -79,9 +79,11 @@ int main(int argc, char** argv)
         }
         std::fprintf(stderr, "replay: %s (%zu bytes)\n", path.c_str(), data.size());
         // A copy of exactly the input's size, so that reads past the end
-        // are caught by the sanitizers as they are under libFuzzer.
+        // are caught by the sanitizers as they are under libFuzzer, which
+        // never passes a null pointer, not even for an empty input.
         std::vector<uint8_t> input(data);
-        LLVMFuzzerTestOneInput(input.empty() ? nullptr : input.data(), input.size());
+        static const uint8_t kNoBytes = 0;
+        LLVMFuzzerTestOneInput(input.empty() ? &kNoBytes : input.data(), input.size());
     }
     std::fprintf(stderr, "replay: %zu inputs, no failure\n", inputs.size());
     return 0;
