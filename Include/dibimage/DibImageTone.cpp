@@ -2,12 +2,17 @@
 // dithering. Every one-bit result has palette index 0 black and 1 white.
 #include "DibImage.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -87,15 +92,28 @@ void BinariseRows(const CDibImage& src, CDibImage& dst, tagImageInfo& info, Whit
     for (unsigned y = 0; y < h; ++y) {
         if (!RowStart(info, y, h))
             break;
-        CBitPacker out(dst.GetBits(y));
         if (bDirect) {
+            // Eight pixels to a byte; the bits after the last pixel are 0.
             const uint8_t* s = src.GetBits(y);
-            for (unsigned x = 0; x < w; ++x)
-                out.Put(white(s[x], x, y));
-        } else {
-            for (unsigned x = 0; x < w; ++x)
-                out.Put(white(src.GetPixelIndex(x, y), x, y));
+            uint8_t* d = dst.GetBits(y);
+            unsigned x = 0;
+            for (; x + 8 <= w; x += 8) {
+                unsigned byte = 0;
+                for (unsigned i = 0; i < 8; ++i)
+                    byte = (byte << 1) | (white(s[x + i], x + i, y) ? 1u : 0u);
+                d[x / 8] = static_cast<uint8_t>(byte);
+            }
+            if (x < w) {
+                unsigned byte = 0;
+                for (unsigned i = 0; i < 8; ++i)
+                    byte = (byte << 1) | (x + i < w && white(s[x + i], x + i, y) ? 1u : 0u);
+                d[x / 8] = static_cast<uint8_t>(byte);
+            }
+            continue;
         }
+        CBitPacker out(dst.GetBits(y));
+        for (unsigned x = 0; x < w; ++x)
+            out.Put(white(src.GetPixelIndex(x, y), x, y));
         out.Flush();
     }
 }
@@ -288,10 +306,249 @@ void DiffuseRowsIndexed(CDibImage& src, CDibImage& dst, tagImageInfo& info)
     }
 }
 
+// ---------------------------------------------------------------------------
+// Error diffusion over bands of eight rows at once
+//
+// Row y0 + j of a band is lane j of 16-bit vectors. Lane j works N = 2a + 1
+// columns behind lane j - 1 (a being the kernel's reach to either side), so
+// that the rows advance in a wavefront: when lane j reaches a pixel, the
+// lanes above have finished pushing their shares into it and into every cell
+// it will push to, and it pushes its own shares after theirs, in the same
+// order as the row-by-row walk. Every cell therefore sees the same sequence
+// of shares, each one clamped as it comes, and every decision is the same.
+//
+// Each lane holds, for the current row and the R - 1 rows below it, a window
+// of the N cells around its pixel (columns c - a .. c + a). After a step the
+// leftmost cell of each lower window has received its last share from this
+// lane and passes to the lane below, whose window for the row above it
+// takes it in as its rightmost cell: with the lag of N columns this is the
+// very step at which that lane needs it. Lane 0 takes these cells from the
+// carry rows (the rows below the previous band as its last lane left them),
+// and every lane takes the deepest row's cells straight from the source.
+// Lanes outside the image (columns before 0 or from the width on, rows from
+// the height on) run with an error of 0, which pushes nothing.
+
+typedef int16_t tagLanes __attribute__((vector_size(16)));
+constexpr int kBandRows = 8;
+// The band columns are 16-bit lane values; wider pages go row by row.
+constexpr unsigned kBandMaxWidth = 16384;
+
+// Bit j of the result: lane j's mask (0 or -1).
+inline unsigned LaneBits(tagLanes m)
+{
+#if defined(__SSE2__)
+    const __m128i v = reinterpret_cast<__m128i>(m);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(v, v))) & 0xFFu;
+#else
+    unsigned bits = 0;
+    for (int j = 0; j < kBandRows; ++j)
+        bits |= (static_cast<unsigned>(m[j]) & 1u) << j;
+    return bits;
+#endif
+}
+
+inline tagLanes ClampLanes(tagLanes v)
+{
+    const tagLanes zero = {};
+    const tagLanes top = zero + 255;
+    v = v < zero ? zero : v;
+    return v > top ? top : v;
+}
+
+template <std::size_t N>
+constexpr int Reach(const tagTap (&taps)[N])
+{
+    int a = 0;
+    for (std::size_t i = 0; i < N; ++i)
+        a = taps[i].dx > a ? taps[i].dx : (-taps[i].dx > a ? -taps[i].dx : a);
+    return a;
+}
+
+template <class K>
+class CBandDiffuser {
+public:
+    static constexpr int A = Reach(K::kTaps);
+    static constexpr int N = 2 * A + 1;  // window width and lag between lanes
+    static constexpr int R = static_cast<int>(K::kRows);
+
+    // Diffuses the 8-bit source into the one-bit result; false (nothing
+    // written) when the page is too wide or memory runs out.
+    static bool Run(const CDibImage& src, CDibImage& dst)
+    {
+        const unsigned w = src.GetWidth();
+        if (w > kBandMaxWidth)
+            return false;
+        CBandDiffuser d(src, dst);
+        if (!d.m_pBlock)
+            return false;
+        for (unsigned y0 = 0; y0 < d.m_h; y0 += kBandRows)
+            d.Band(y0);
+        return true;
+    }
+
+    ~CBandDiffuser() { delete[] m_pBlock; }
+
+private:
+    // Steps of a band: from N before lane 0 reaches column 0 (its windows
+    // fill up meanwhile) until the last lane has passed on the cells of its
+    // last column.
+    int Steps() const { return N + static_cast<int>(m_w) + N * (kBandRows - 1) + A + 1; }
+
+    CBandDiffuser(const CDibImage& src, CDibImage& dst)
+        : m_src(src), m_dst(dst), m_w(src.GetWidth()), m_h(src.GetHeight())
+    {
+        // Carry rows are read up to A + 1 columns past the last step.
+        m_carryStride = static_cast<std::size_t>(Steps()) + A + 2;
+        const std::size_t feedBytes = sizeof(tagLanes) * static_cast<std::size_t>(Steps());
+        const std::size_t carryBytes = sizeof(int16_t) * m_carryStride * (R - 1);
+        const std::size_t maskBytes = static_cast<std::size_t>(Steps()) + 16;
+        m_pBlock = new (std::nothrow) tagLanes[(feedBytes + carryBytes + maskBytes) /
+                                                   sizeof(tagLanes) + 1];
+        if (!m_pBlock)
+            return;
+        m_pFeed = m_pBlock;
+        m_pCarry = reinterpret_cast<int16_t*>(reinterpret_cast<uint8_t*>(m_pBlock) + feedBytes);
+        m_pMasks = reinterpret_cast<uint8_t*>(m_pCarry) + carryBytes;
+        std::memset(m_pMasks, 0, maskBytes);
+        // The first band's carry rows are the source rows: nothing above
+        // them pushes into them.
+        for (int k = 0; k < R - 1; ++k) {
+            int16_t* carry = m_pCarry + k * m_carryStride;
+            std::fill(carry, carry + m_carryStride, int16_t{0});
+            if (static_cast<unsigned>(k) < m_h) {
+                const uint8_t* s = src.GetBits(static_cast<unsigned>(k));
+                for (unsigned x = 0; x < m_w; ++x)
+                    carry[x] = s[x];
+            }
+        }
+    }
+
+    // The deepest row's cells as the lanes take them in: at step s (from
+    // -N), lane j takes column s - N j + A + 1 of row y0 + j + R - 1.
+    void Feed(unsigned y0)
+    {
+        std::memset(static_cast<void*>(m_pFeed), 0, sizeof(tagLanes) * static_cast<std::size_t>(Steps()));
+        for (int j = 0; j < kBandRows; ++j) {
+            const unsigned row = y0 + static_cast<unsigned>(j + R - 1);
+            if (row >= m_h)
+                break;
+            const uint8_t* s = m_src.GetBits(row);
+            // Column x enters at step x + N j - A - 1, index s + N.
+            tagLanes* f = m_pFeed + (N * j - A - 1 + N);
+            for (unsigned x = 0; x < m_w; ++x)
+                f[x][j] = s[x];
+        }
+    }
+
+    template <int I>
+    static void Spread(tagLanes (&win)[R][N], tagLanes err)
+    {
+        constexpr tagTap t = K::kTaps[I];
+        tagLanes& cell = win[t.dy][A + t.dx];
+        cell = ClampLanes(cell + (err * static_cast<int16_t>(t.weight)) / static_cast<int16_t>(K::kDivisor));
+    }
+
+    template <std::size_t... I>
+    static void SpreadAll(tagLanes (&win)[R][N], tagLanes err, std::index_sequence<I...>)
+    {
+        (Spread<static_cast<int>(I)>(win, err), ...);
+    }
+
+    template <std::size_t... I>
+    static void ShiftRow(tagLanes (&row)[N], std::index_sequence<I...>)
+    {
+        ((row[I] = row[I + 1]), ...);
+    }
+
+    void Band(unsigned y0)
+    {
+        Feed(y0);
+        tagLanes win[R][N];
+        for (auto& row : win)
+            for (auto& cell : row)
+                cell = tagLanes{};
+        tagLanes laneColumn;
+        for (int j = 0; j < kBandRows; ++j)
+            laneColumn[j] = static_cast<int16_t>(-N * j);
+        const tagLanes zero = {};
+        const tagLanes width = zero + static_cast<int16_t>(m_w);
+        const int last = Steps() - N;
+        const int lastLaneLag = N * (kBandRows - 1) + A;
+        constexpr auto kTapIndex = std::make_index_sequence<sizeof(K::kTaps) / sizeof(tagTap)>{};
+        constexpr auto kShift = std::make_index_sequence<N - 1>{};
+
+        for (int s = -N; s < last; ++s) {
+            const tagLanes column = laneColumn + static_cast<int16_t>(s);
+            const tagLanes inside = (column >= zero) & (column < width);
+            const tagLanes level = win[0][A];
+            const tagLanes white = level > 128;
+            // White leaves level - 255 to spread, black the level itself.
+            const tagLanes err = (level - (white & 255)) & inside;
+            SpreadAll(win, err, kTapIndex);
+            if (s >= 0)
+                m_pMasks[s] = static_cast<uint8_t>(LaneBits(white));
+
+            // Column s + A + 1 enters every window; the leftmost cells leave.
+            const int enter = s + A + 1;
+            const int leave = s - lastLaneLag;
+            for (int k = 0; k < R - 1; ++k) {
+                const tagLanes out = win[k + 1][0];
+                int16_t* carry = m_pCarry + k * m_carryStride;
+                if (leave >= 0 && leave < static_cast<int>(m_w))
+                    carry[leave] = out[kBandRows - 1];
+                tagLanes in = __builtin_shufflevector(out, zero, 8, 0, 1, 2, 3, 4, 5, 6);
+                in[0] = enter >= 0 ? carry[enter] : 0;
+                ShiftRow(win[k], kShift);
+                win[k][N - 1] = in;
+            }
+            ShiftRow(win[R - 1], kShift);
+            win[R - 1][N - 1] = m_pFeed[s + N];
+        }
+        WriteBits(y0);
+    }
+
+    // Row y0 + j's pixel at column x was decided at step x + N j; its bit is
+    // bit j of that step's mask.
+    void WriteBits(unsigned y0)
+    {
+        const unsigned bytes = (m_w + 7) / 8;
+        for (int j = 0; j < kBandRows && y0 + j < m_h; ++j) {
+            uint8_t* out = m_dst.GetBits(y0 + static_cast<unsigned>(j));
+            const uint8_t* masks = m_pMasks + N * j;
+            for (unsigned b = 0; b < bytes; ++b) {
+                uint64_t eight;
+                std::memcpy(&eight, masks + 8 * b, 8);
+                // Bit j of eight mask bytes, the first mask in the high bit.
+                eight = (eight >> j) & 0x0101010101010101ull;
+                out[b] = static_cast<uint8_t>((eight * 0x8040201008040201ull) >> 56);
+            }
+            if (m_w % 8)
+                out[bytes - 1] &= static_cast<uint8_t>(0xFF << (8 - m_w % 8));
+        }
+    }
+
+    const CDibImage& m_src;
+    CDibImage& m_dst;
+    unsigned m_w;
+    unsigned m_h;
+    std::size_t m_carryStride = 0;
+    tagLanes* m_pBlock = nullptr;
+    tagLanes* m_pFeed = nullptr;
+    int16_t* m_pCarry = nullptr;
+    uint8_t* m_pMasks = nullptr;
+};
+
 template <class K>
 void DiffuseRows(CDibImage& src, CDibImage& dst, tagImageInfo& info)
 {
     if (src.GetBpp() == 8) {
+        // The bands leave the progress where the last row of the row loop
+        // leaves it; a pending abort goes the row-by-row way, which obeys it.
+        if (info.iAbortRequest == 0 && CBandDiffuser<K>::Run(src, dst)) {
+            const unsigned h = src.GetHeight();
+            info.iProgressPercent = static_cast<int32_t>(uint64_t{100} * (h - 1) / h);
+            return;
+        }
         const std::size_t bytes = K::kRows * (std::size_t{src.GetWidth()} + 2 * kDiffusePad);
         uint8_t* ring = new (std::nothrow) uint8_t[bytes];
         if (ring) {
@@ -411,10 +668,17 @@ bool CDibImage::GrayScale()
                                        : 0;
 
     if (bpp == 8) {
+        // A grey ramp maps every index to itself (the weights sum to 1024),
+        // and so does any palette whose blue bytes now count 0..255: then
+        // the pixels stay as they are.
+        bool identity = colours == 256;
+        for (unsigned j = 0; j < colours && identity; ++j)
+            identity = blue[j] == j;
         uint8_t* p = m_info.pPixels;
         const std::size_t n = m_dibHeader.biSizeImage;
-        for (std::size_t i = 0; i < n; ++i)
-            p[i] = blue[p[i]];
+        if (!identity)
+            for (std::size_t i = 0; i < n; ++i)
+                p[i] = blue[p[i]];
         SetGrayPalette();
         return true;
     }
