@@ -364,6 +364,18 @@ constexpr int Reach(const tagTap (&taps)[N])
     return a;
 }
 
+// err x w / d, truncated toward zero. When d is w times a power of two that
+// is err / (d / w), which needs no multiplication.
+template <int W, int D>
+inline tagLanes Share(tagLanes err)
+{
+    constexpr int m = D / W;
+    if constexpr (D % W == 0 && (m & (m - 1)) == 0)
+        return err / static_cast<int16_t>(m);
+    else
+        return (err * static_cast<int16_t>(W)) / static_cast<int16_t>(D);
+}
+
 template <class K>
 class CBandDiffuser {
 public:
@@ -393,21 +405,27 @@ private:
     // fill up meanwhile) until the last lane has passed on the cells of its
     // last column.
     int Steps() const { return N + static_cast<int>(m_w) + N * (kBandRows - 1) + A + 1; }
+    // Columns before 0 that the carry rows hold: a band's last lane passes
+    // cells on from step -N on, for columns down to -N - N (kBandRows - 1) - A.
+    static constexpr std::ptrdiff_t CarryPad() { return N + N * (kBandRows - 1) + A; }
+    std::size_t FeedSteps() const { return (static_cast<std::size_t>(Steps()) + 7) & ~std::size_t{7}; }
 
     CBandDiffuser(const CDibImage& src, CDibImage& dst)
         : m_src(src), m_dst(dst), m_w(src.GetWidth()), m_h(src.GetHeight())
     {
         // Carry rows are read up to A + 1 columns past the last step.
-        m_carryStride = static_cast<std::size_t>(Steps()) + A + 2;
-        const std::size_t feedBytes = sizeof(tagLanes) * static_cast<std::size_t>(Steps());
+        m_carryStride = CarryPad() + static_cast<std::size_t>(Steps()) + A + 2;
+        const std::size_t feedBytes = sizeof(tagLanes) * FeedSteps();
+        const std::size_t laneBytes = kBandRows * FeedSteps();
         const std::size_t carryBytes = sizeof(int16_t) * m_carryStride * (R - 1);
         const std::size_t maskBytes = static_cast<std::size_t>(Steps()) + 16;
-        m_pBlock = new (std::nothrow) tagLanes[(feedBytes + carryBytes + maskBytes) /
-                                                   sizeof(tagLanes) + 1];
+        m_pBlock = new (std::nothrow)
+            tagLanes[(feedBytes + laneBytes + carryBytes + maskBytes) / sizeof(tagLanes) + 1];
         if (!m_pBlock)
             return;
         m_pFeed = m_pBlock;
-        m_pCarry = reinterpret_cast<int16_t*>(reinterpret_cast<uint8_t*>(m_pBlock) + feedBytes);
+        m_pLaneRows = reinterpret_cast<uint8_t*>(m_pBlock) + feedBytes;
+        m_pCarry = reinterpret_cast<int16_t*>(m_pLaneRows + laneBytes);
         m_pMasks = reinterpret_cast<uint8_t*>(m_pCarry) + carryBytes;
         std::memset(m_pMasks, 0, maskBytes);
         // The first band's carry rows are the source rows: nothing above
@@ -418,26 +436,56 @@ private:
             if (static_cast<unsigned>(k) < m_h) {
                 const uint8_t* s = src.GetBits(static_cast<unsigned>(k));
                 for (unsigned x = 0; x < m_w; ++x)
-                    carry[x] = s[x];
+                    carry[CarryPad() + x] = s[x];
             }
         }
     }
 
     // The deepest row's cells as the lanes take them in: at step s (from
-    // -N), lane j takes column s - N j + A + 1 of row y0 + j + R - 1.
+    // -N), lane j takes column s - N j + A + 1 of row y0 + j + R - 1. Each
+    // lane's row is first laid out by step, then eight steps at a time are
+    // turned into eight lane vectors.
     void Feed(unsigned y0)
     {
-        std::memset(static_cast<void*>(m_pFeed), 0, sizeof(tagLanes) * static_cast<std::size_t>(Steps()));
+        const std::size_t steps = FeedSteps();
         for (int j = 0; j < kBandRows; ++j) {
+            uint8_t* lane = m_pLaneRows + static_cast<std::size_t>(j) * steps;
+            std::memset(lane, 0, steps);
             const unsigned row = y0 + static_cast<unsigned>(j + R - 1);
-            if (row >= m_h)
-                break;
-            const uint8_t* s = m_src.GetBits(row);
             // Column x enters at step x + N j - A - 1, index s + N.
-            tagLanes* f = m_pFeed + (N * j - A - 1 + N);
-            for (unsigned x = 0; x < m_w; ++x)
-                f[x][j] = s[x];
+            if (row < m_h)
+                std::memcpy(lane + (N * j - A - 1 + N), m_src.GetBits(row), m_w);
         }
+        for (std::size_t i = 0; i < steps; i += 8)
+            Transpose8(m_pLaneRows + i, steps, m_pFeed + i);
+    }
+
+    // Eight bytes of eight rows `stride` apart into eight vectors: vector i
+    // holds byte i of every row, row j in lane j.
+    static void Transpose8(const uint8_t* rows, std::size_t stride, tagLanes* out)
+    {
+#if defined(__SSE2__)
+        __m128i q[8];
+        for (int j = 0; j < 8; ++j)
+            q[j] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + j * stride));
+        const __m128i a0 = _mm_unpacklo_epi8(q[0], q[1]), a1 = _mm_unpacklo_epi8(q[2], q[3]);
+        const __m128i a2 = _mm_unpacklo_epi8(q[4], q[5]), a3 = _mm_unpacklo_epi8(q[6], q[7]);
+        const __m128i b0 = _mm_unpacklo_epi16(a0, a1), b1 = _mm_unpackhi_epi16(a0, a1);
+        const __m128i b2 = _mm_unpacklo_epi16(a2, a3), b3 = _mm_unpackhi_epi16(a2, a3);
+        // Bytes 0 to 7 of c hold one column of the eight rows, bytes 8 to 15
+        // the next.
+        const __m128i c[4] = {_mm_unpacklo_epi32(b0, b2), _mm_unpackhi_epi32(b0, b2),
+                              _mm_unpacklo_epi32(b1, b3), _mm_unpackhi_epi32(b1, b3)};
+        const __m128i zero = _mm_setzero_si128();
+        for (int i = 0; i < 4; ++i) {
+            out[2 * i] = reinterpret_cast<tagLanes>(_mm_unpacklo_epi8(c[i], zero));
+            out[2 * i + 1] = reinterpret_cast<tagLanes>(_mm_unpackhi_epi8(c[i], zero));
+        }
+#else
+        for (int i = 0; i < 8; ++i)
+            for (int j = 0; j < 8; ++j)
+                out[i][j] = rows[j * stride + i];
+#endif
     }
 
     template <int I>
@@ -445,7 +493,7 @@ private:
     {
         constexpr tagTap t = K::kTaps[I];
         tagLanes& cell = win[t.dy][A + t.dx];
-        cell = ClampLanes(cell + (err * static_cast<int16_t>(t.weight)) / static_cast<int16_t>(K::kDivisor));
+        cell = ClampLanes(cell + Share<t.weight, K::kDivisor>(err));
     }
 
     template <std::size_t... I>
@@ -460,6 +508,45 @@ private:
         ((row[I] = row[I + 1]), ...);
     }
 
+    // One step of every lane: decide the pixel, push its shares, pass the
+    // leftmost cells on and take column s + A + 1 in. kEdge: some lane is
+    // outside the image and must push nothing.
+    template <bool kEdge>
+    void Step(int s, tagLanes (&win)[R][N])
+    {
+        constexpr auto kTapIndex = std::make_index_sequence<sizeof(K::kTaps) / sizeof(tagTap)>{};
+        constexpr auto kShift = std::make_index_sequence<N - 1>{};
+        const tagLanes zero = {};
+        const tagLanes level = win[0][A];
+        const tagLanes white = level > 128;
+        // White leaves level - 255 to spread, black the level itself.
+        tagLanes err = level - (white & 255);
+        if (kEdge) {
+            tagLanes column;
+            for (int j = 0; j < kBandRows; ++j)
+                column[j] = static_cast<int16_t>(s - N * j);
+            err &= (column >= zero) & (column < static_cast<int16_t>(m_w));
+        }
+        SpreadAll(win, err, kTapIndex);
+        m_pMasks[s + N] = static_cast<uint8_t>(LaneBits(white));
+
+        // The carry rows are offset so that the columns a band passes
+        // before 0 land in padding.
+        const std::ptrdiff_t enter = s + A + 1 + CarryPad();
+        const std::ptrdiff_t leave = s - (N * (kBandRows - 1) + A) + CarryPad();
+        for (int k = 0; k < R - 1; ++k) {
+            const tagLanes out = win[k + 1][0];
+            int16_t* carry = m_pCarry + k * m_carryStride;
+            carry[leave] = out[kBandRows - 1];
+            tagLanes in = __builtin_shufflevector(out, zero, 8, 0, 1, 2, 3, 4, 5, 6);
+            in[0] = carry[enter];
+            ShiftRow(win[k], kShift);
+            win[k][N - 1] = in;
+        }
+        ShiftRow(win[R - 1], kShift);
+        win[R - 1][N - 1] = m_pFeed[s + N];
+    }
+
     void Band(unsigned y0)
     {
         Feed(y0);
@@ -467,43 +554,18 @@ private:
         for (auto& row : win)
             for (auto& cell : row)
                 cell = tagLanes{};
-        tagLanes laneColumn;
-        for (int j = 0; j < kBandRows; ++j)
-            laneColumn[j] = static_cast<int16_t>(-N * j);
-        const tagLanes zero = {};
-        const tagLanes width = zero + static_cast<int16_t>(m_w);
+        const int w = static_cast<int>(m_w);
         const int last = Steps() - N;
-        const int lastLaneLag = N * (kBandRows - 1) + A;
-        constexpr auto kTapIndex = std::make_index_sequence<sizeof(K::kTaps) / sizeof(tagTap)>{};
-        constexpr auto kShift = std::make_index_sequence<N - 1>{};
-
-        for (int s = -N; s < last; ++s) {
-            const tagLanes column = laneColumn + static_cast<int16_t>(s);
-            const tagLanes inside = (column >= zero) & (column < width);
-            const tagLanes level = win[0][A];
-            const tagLanes white = level > 128;
-            // White leaves level - 255 to spread, black the level itself.
-            const tagLanes err = (level - (white & 255)) & inside;
-            SpreadAll(win, err, kTapIndex);
-            if (s >= 0)
-                m_pMasks[s] = static_cast<uint8_t>(LaneBits(white));
-
-            // Column s + A + 1 enters every window; the leftmost cells leave.
-            const int enter = s + A + 1;
-            const int leave = s - lastLaneLag;
-            for (int k = 0; k < R - 1; ++k) {
-                const tagLanes out = win[k + 1][0];
-                int16_t* carry = m_pCarry + k * m_carryStride;
-                if (leave >= 0 && leave < static_cast<int>(m_w))
-                    carry[leave] = out[kBandRows - 1];
-                tagLanes in = __builtin_shufflevector(out, zero, 8, 0, 1, 2, 3, 4, 5, 6);
-                in[0] = enter >= 0 ? carry[enter] : 0;
-                ShiftRow(win[k], kShift);
-                win[k][N - 1] = in;
-            }
-            ShiftRow(win[R - 1], kShift);
-            win[R - 1][N - 1] = m_pFeed[s + N];
-        }
+        // From step N (kBandRows - 1) until step w - 1 every lane is inside.
+        const int inner0 = N * (kBandRows - 1);
+        const int inner1 = w > inner0 ? w : inner0;
+        int s = -N;
+        for (; s < inner0; ++s)
+            Step<true>(s, win);
+        for (; s < inner1; ++s)
+            Step<false>(s, win);
+        for (; s < last; ++s)
+            Step<true>(s, win);
         WriteBits(y0);
     }
 
@@ -514,7 +576,7 @@ private:
         const unsigned bytes = (m_w + 7) / 8;
         for (int j = 0; j < kBandRows && y0 + j < m_h; ++j) {
             uint8_t* out = m_dst.GetBits(y0 + static_cast<unsigned>(j));
-            const uint8_t* masks = m_pMasks + N * j;
+            const uint8_t* masks = m_pMasks + N + N * j;
             for (unsigned b = 0; b < bytes; ++b) {
                 uint64_t eight;
                 std::memcpy(&eight, masks + 8 * b, 8);
@@ -534,6 +596,7 @@ private:
     std::size_t m_carryStride = 0;
     tagLanes* m_pBlock = nullptr;
     tagLanes* m_pFeed = nullptr;
+    uint8_t* m_pLaneRows = nullptr;
     int16_t* m_pCarry = nullptr;
     uint8_t* m_pMasks = nullptr;
 };
