@@ -1,1 +1,208 @@
 #include "PrinterESCPOS.h"
+
+#include <climits>
+#include <cstdint>
+
+namespace {
+
+// GS v 0 density mode: 0 normal, 1 double width, 2 double height, 3 both,
+// chosen from the horizontal and vertical resolution.
+unsigned char RasterMode(int xDpi, int yDpi)
+{
+    if (xDpi >= 203 && yDpi >= 203)
+        return 0;
+    if (xDpi >= 203 && yDpi == 100)
+        return 1;
+    if (xDpi == 100 && yDpi >= 203)
+        return 2;
+    if (xDpi == 100 && yDpi == 100)
+        return 3;
+    return 0;
+}
+
+// Dots fed for mm millimetres: the product mm x dpi is taken in 32 bits
+// (wrapping, never overflowing), then divided by 25.4 and truncated.
+int FeedDots(int mm, int dpi)
+{
+    const uint32_t product = static_cast<uint32_t>(mm) * static_cast<uint32_t>(dpi);
+    const int32_t wrapped = static_cast<int32_t>(product);
+    return static_cast<int>(static_cast<double>(wrapped) / 25.4);
+}
+
+} // namespace
+
+CPrinterESCPOS::CPrinterESCPOS()
+{
+    // A page's stream is bounded by the page image itself; the buffer's
+    // content limit would silently drop the start of a very large page.
+    m_buffer.SetMaxBufferSize(0);
+}
+
+CPrinterESCPOS::~CPrinterESCPOS() {}
+
+void CPrinterESCPOS::OnInit() {}
+void CPrinterESCPOS::OnDestroy() {}
+
+void CPrinterESCPOS::cmdInit()
+{
+    // ESC @, then one 00 byte.
+    static const unsigned char kCmd[] = {0x1B, 0x40, 0x00};
+    CMyBuffer cmd;
+    cmd.AddBuffer(kCmd, sizeof kCmd);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterESCPOS::cmdAlignCenter()
+{
+    // ESC a 1
+    static const unsigned char kCmd[] = {0x1B, 0x61, 0x01};
+    CMyBuffer cmd;
+    cmd.AddBuffer(kCmd, sizeof kCmd);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterESCPOS::cmdCutPaper()
+{
+    // GS V 49: partial cut.
+    static const unsigned char kCmd[] = {0x1D, 0x56, 0x31};
+    CMyBuffer cmd;
+    cmd.AddBuffer(kCmd, sizeof kCmd);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterESCPOS::PrintAndFeedPaper(int mm)
+{
+    // ESC J n feeds n dots, n at most 255: longer feeds are sent as several
+    // full steps and the remainder. A count that came out negative (a
+    // negative length, or a product that wrapped) feeds nothing; a count of
+    // 0 still sends ESC J 0.
+    int dots = FeedDots(mm, m_iDpi);
+    if (dots < 0)
+        dots = 0;
+    CMyBuffer cmd;
+    cmd.SetBufferSize(3 * (dots / kMaxFeedDots + 1));
+    while (dots > kMaxFeedDots) {
+        cmd.AddByte(0x1B);
+        cmd.AddByte(0x4A);
+        cmd.AddByte(kMaxFeedDots);
+        dots -= kMaxFeedDots;
+    }
+    if (dots > 0 || cmd.GetBufferLength() == 0) {
+        cmd.AddByte(0x1B);
+        cmd.AddByte(0x4A);
+        cmd.AddByte(static_cast<unsigned char>(dots));
+    }
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterESCPOS::PrintBMP(int xDpi, int yDpi, int widthBytes, int height, const void* data,
+                              int len)
+{
+    if (widthBytes < 0 || widthBytes > kMaxRasterWidthBytes || height < 0 || len < 0 ||
+        (len > 0 && data == nullptr)) {
+        AddLog("PrintBMP: cannot send a raster of %d x %d bytes (%d bytes of data)", widthBytes,
+               height, len);
+        return;
+    }
+    // Above 65535 rows the image is cut into bands of whole rows, so the data
+    // must be exactly the rows.
+    if (height > kMaxRasterRows &&
+        static_cast<long long>(widthBytes) * height != static_cast<long long>(len)) {
+        AddLog("PrintBMP: %d bytes of data do not fill %d rows of %d bytes", len, height,
+               widthBytes);
+        return;
+    }
+
+    const unsigned char mode = RasterMode(xDpi, yDpi);
+    const unsigned char* src = static_cast<const unsigned char*>(data);
+    int rowsLeft = height;
+    int bytesLeft = len;
+    do {
+        const int rows = rowsLeft > kMaxRasterRows ? kMaxRasterRows : rowsLeft;
+        const int bytes = rowsLeft > kMaxRasterRows ? rows * widthBytes : bytesLeft;
+        // GS v 0 m xL xH yL yH: width in bytes and height in rows, each
+        // 16-bit little-endian.
+        CMyBuffer cmd;
+        cmd.AddByte(0x1D);
+        cmd.AddByte(0x76);
+        cmd.AddByte(0x30);
+        cmd.AddByte(mode);
+        cmd.AddByte(static_cast<unsigned char>(widthBytes & 0xFF));
+        cmd.AddByte(static_cast<unsigned char>((widthBytes >> 8) & 0xFF));
+        cmd.AddByte(static_cast<unsigned char>(rows & 0xFF));
+        cmd.AddByte(static_cast<unsigned char>((rows >> 8) & 0xFF));
+        m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+        m_buffer.AddBuffer(src, bytes);
+        if (src)
+            src += bytes;
+        rowsLeft -= rows;
+        bytesLeft -= bytes;
+    } while (rowsLeft > 0);
+}
+
+void CPrinterESCPOS::cmdEndPrint() {}
+
+bool CPrinterESCPOS::PackRaster(CMyBuffer& raster, int& widthBytes, int& height)
+{
+    const unsigned w = m_image.IsValid() ? m_image.GetWidth() : 0;
+    const unsigned h = m_image.IsValid() ? m_image.GetHeight() : 0;
+    // Whole bytes per row; the bits beyond the width in the last byte are
+    // the row's padding bits, which carry no ink after Negative.
+    const unsigned long long b = (static_cast<unsigned long long>(w) + 7) / 8;
+    if (b > static_cast<unsigned long long>(kMaxRasterWidthBytes)) {
+        AddLog("OnPaintBmp: rows of %llu bytes are wider than a raster image can be, page not sent",
+               b);
+        return false;
+    }
+    const unsigned long long total = b * h;
+    if (total > static_cast<unsigned long long>(INT_MAX) ||
+        !raster.SetBufferSize(static_cast<int>(total))) {
+        AddLog("OnPaintBmp: no memory for %llu raster bytes, page not sent", total);
+        return false;
+    }
+    for (unsigned r = 0; r < h; ++r)
+        raster.AddBuffer(m_image.GetBits(r), static_cast<int>(b));
+    widthBytes = static_cast<int>(b);
+    height = static_cast<int>(h);
+    return true;
+}
+
+bool CPrinterESCPOS::ReservePage(int dataLen, int height)
+{
+    // The raster bytes, one 8-byte header per band, and room for the short
+    // commands around them.
+    const long long bands = height > 0 ? (static_cast<long long>(height) + kMaxRasterRows - 1) /
+                                             kMaxRasterRows
+                                       : 1;
+    const long long need = static_cast<long long>(dataLen) + 8 * bands + 256;
+    if (need > INT_MAX || !m_buffer.SetBufferSize(static_cast<int>(need))) {
+        AddLog("OnPaintBmp: no memory for a page of %lld bytes, page not sent", need);
+        return false;
+    }
+    return true;
+}
+
+void CPrinterESCPOS::OnPaintBmp()
+{
+    // The prepared image has 1 = white; GS v 0 prints a set bit.
+    Negative();
+    m_buffer.InitBuffer(0);
+
+    CMyBuffer raster;
+    int widthBytes = 0;
+    int height = 0;
+    if (!PackRaster(raster, widthBytes, height) ||
+        !ReservePage(raster.GetBufferLength(), height))
+        return;
+
+    cmdInit();
+    cmdAlignCenter();
+    PrintBMP(m_iDpi, m_iDpi, widthBytes, height, raster.GetBuffer(), raster.GetBufferLength());
+    if (m_reg.iFeedAfter > 0)
+        PrintAndFeedPaper(m_reg.iFeedAfter);
+    cmdCutPaper();
+    cmdEndPrint();
+
+    WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+    m_buffer.InitBuffer(0);
+}

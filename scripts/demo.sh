@@ -1,28 +1,79 @@
 #!/bin/sh
-# The main job: runs the filter on the bundled sample page for each printer
-# family and writes the printer streams (and, where the decoder is built,
-# their previews) into an output folder.
+# The main job: prints the bundled sample image (samples/sample.png) for
+# every bundled PPD the way CUPS would, without a scheduler: cups-filters
+# turns the image into CUPS raster for the PPD, the filter turns the raster
+# into the printer's stream, and bandrill-decode draws what the printer
+# would print. Everything lands in an output folder (default demo-out/):
+#
+#   NAME.ras   the raster cups-filters made     NAME.prn        the printer stream
+#   NAME.log   the filter's messages            NAME-page1.png  the preview
+#   NAME.txt   the decoded command listing
+#
+# usage: sh scripts/demo.sh [OUTDIR]
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 OUT=${1:-"$ROOT/demo-out"}
+BUILD="$ROOT/build/release"
+SAMPLE="$ROOT/samples/sample.png"
 cd "$ROOT"
 
-"$ROOT/scripts/setup.sh"
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j "$(nproc)" --target bandrill bandrill-mkraster >/dev/null
+sh "$ROOT/scripts/setup.sh"
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+targets="bandrill bandrill-ppds"
+if [ -f "$ROOT/tools/CMakeLists.txt" ]; then
+    targets="$targets bandrill-decode"
+fi
+# shellcheck disable=SC2086
+cmake --build "$BUILD" -j "$(nproc)" --target $targets >/dev/null
 
+DECODE="$BUILD/tools/bandrill-decode"
+[ -x "$DECODE" ] || DECODE=""
+
+PATH="/usr/sbin:/sbin:$PATH"
 mkdir -p "$OUT"
-RASTER="$OUT/sample.ras"
-build/release/tests/bandrill-mkraster "$RASTER"
-
-for model in 20 21 22 23 24; do
+printf '%-14s %-6s %-9s %10s  %s\n' "PPD" "model" "language" "bytes" "preview"
+count=0
+for ppd in "$BUILD"/ppd/ppd/bandrill-*.ppd; do
+    name=$(basename "$ppd" .ppd)
+    name=${name#bandrill-}
+    model=$(sed -n 's/^\*cupsModelNumber: *\([0-9]*\).*/\1/p' "$ppd")
     case $model in
-        20) name=tspl ;; 21) name=escpos ;; 22) name=cpcl ;; 23) name=paperang ;; 24) name=peripage ;;
+        20) lang=tspl ;; 21) lang=escpos ;; 22) lang=cpcl ;; 23) lang=paperang ;; 24) lang=peripage ;;
+        *) echo "demo: $ppd has model number '$model'" >&2; exit 1 ;;
     esac
-    ppd="$OUT/$name.ppd"
-    build/release/tests/bandrill-mkraster --ppd "$model" "$ppd"
-    echo "== $name (model number $model)"
-    PPD="$ppd" build/release/bandrill 1 demo sample 1 "" "$RASTER" >"$OUT/$name.prn"
-    echo "   wrote $OUT/$name.prn ($(wc -c <"$OUT/$name.prn") bytes)"
+    # Roll printers have one width: the page is that wide and as long as
+    # the sample's shape asks (5 x 3), so the converter does not turn the
+    # sample sideways onto a long receipt. Label printers use their
+    # default label, 50 x 30 mm like the sample.
+    width=$(sed -n 's/^\*ParamCustomPageSize Width: *[0-9]* points \([0-9.]*\) \([0-9.]*\).*/\1 \2/p' "$ppd")
+    set -- -p "$ppd" -m application/vnd.cups-raster
+    case $width in
+        "")
+            ;;
+        *)
+            min=${width% *} max=${width#* }
+            if [ "$min" = "$max" ]; then
+                set -- "$@" -o "PageSize=Custom.${max}x$(awk "BEGIN { printf \"%.2f\", $max * 3 / 5 }")"
+            fi
+            ;;
+    esac
+    cupsfilter "$@" "$SAMPLE" >"$OUT/$name.ras" 2>"$OUT/$name.log"
+    PPD="$ppd" "$BUILD/bandrill" 1 demo sample.png 1 "" "$OUT/$name.ras" \
+        >"$OUT/$name.prn" 2>>"$OUT/$name.log"
+    preview="-"
+    if [ -n "$DECODE" ]; then
+        rm -f "$OUT/$name"-page*.png
+        if "$DECODE" --lang "$lang" --out "$OUT" --prefix "$name" "$OUT/$name.prn" >"$OUT/$name.txt" 2>&1; then
+            preview=$(cd "$OUT" && ls "$name"-page*.png 2>/dev/null | tr '\n' ' ')
+        else
+            preview="(does not decode: see $name.txt)"
+        fi
+    fi
+    printf '%-14s %-6s %-9s %10s  %s\n' "$name" "$model" "$lang" "$(wc -c <"$OUT/$name.prn")" "$preview"
+    count=$((count + 1))
 done
+echo "demo: $count printer streams in $OUT"
+if [ -z "$DECODE" ]; then
+    echo "demo: bandrill-decode is not part of this tree yet; no previews"
+fi
