@@ -7,7 +7,8 @@
 #
 #   rastertolabel  on the 1-bit job, with the Zebra ZPL PPD that ppdc builds
 #                  from CUPS's sample.drv;
-#   bandrill       on the 1-bit job, TSPL (model number 20), default settings;
+#   bandrill       on the 1-bit job, with the project's TSPL PPD (model
+#                  number 20, ppd/bandrill.drv) and its default settings;
 #   bandrill       on the 8-bit job, same PPD, so Burkes dithering (the
 #                  default ImageFilter 3) runs on every page.
 #
@@ -65,69 +66,11 @@ ppdc -d "$WORK/ppd" "$DRV" 2>/dev/null
 ZEBRA=$(grep -l '^\*ModelName: "Zebra ZPL Label Printer"' "$WORK"/ppd/*.ppd | head -n1)
 [ -n "$ZEBRA" ] || { echo "compare: no Zebra ZPL PPD from $DRV" >&2; exit 1; }
 
-# bandrill's queue: TSPL, every option at its default.
-cat >"$WORK/tspl.ppd" <<'EOF'
-*PPD-Adobe: "4.3"
-*FormatVersion: "4.3"
-*FileVersion: "1.0"
-*LanguageVersion: English
-*LanguageEncoding: ISOLatin1
-*PCFileName: "TSPL.PPD"
-*Manufacturer: "Generic"
-*Product: "(TSPL Label Printer)"
-*ModelName: "Generic TSPL Label Printer"
-*ShortNickName: "Generic TSPL Label Printer"
-*NickName: "Generic TSPL Label Printer"
-*PSVersion: "(3010.000) 0"
-*LanguageLevel: "3"
-*ColorDevice: False
-*DefaultColorSpace: Gray
-*FileSystem: False
-*Throughput: "1"
-*LandscapeOrientation: Plus90
-*TTRasterizer: Type42
-*cupsVersion: 2.4
-*cupsModelNumber: 20
-*cupsManualCopies: True
-*cupsFilter: "application/vnd.cups-raster 0 bandrill"
-*OpenUI *PageSize/Media Size: PickOne
-*OrderDependency: 10 AnySetup *PageSize
-*DefaultPageSize: w288h432
-*PageSize w288h432/4.00x6.00": "<</PageSize[288 432]/ImagingBBox null>>setpagedevice"
-*CloseUI: *PageSize
-*OpenUI *zeMediaTracking/Media Tracking: PickOne
-*OrderDependency: 10 AnySetup *zeMediaTracking
-*DefaultzeMediaTracking: Gap
-*zeMediaTracking Continuous/Continuous: ""
-*zeMediaTracking Gap/Gap: ""
-*zeMediaTracking BLine/Black Line: ""
-*CloseUI: *zeMediaTracking
-*OpenUI *Darkness/Darkness: PickOne
-*OrderDependency: 10 AnySetup *Darkness
-*DefaultDarkness: 8
-*Darkness Default/Printer Default: ""
-*Darkness 8/8: ""
-*Darkness 12/12: ""
-*CloseUI: *Darkness
-*OpenUI *zePrintRate/Print Speed: PickOne
-*OrderDependency: 10 AnySetup *zePrintRate
-*DefaultzePrintRate: 4
-*zePrintRate Default/Printer Default: ""
-*zePrintRate 4/4: ""
-*CloseUI: *zePrintRate
-*OpenUI *ImageFilter/Halftone: PickOne
-*OrderDependency: 10 AnySetup *ImageFilter
-*DefaultImageFilter: 3
-*ImageFilter 0/Threshold: ""
-*ImageFilter 1/Floyd-Steinberg: ""
-*ImageFilter 3/Burkes: ""
-*CloseUI: *ImageFilter
-*OpenUI *Threshold/Threshold: PickOne
-*OrderDependency: 10 AnySetup *Threshold
-*DefaultThreshold: 175
-*Threshold 175/175: ""
-*CloseUI: *Threshold
-EOF
+# bandrill's queue: the project's own TSPL PPD at 203 dpi, every option at
+# its default (ImageFilter 3, Burkes).
+ppdc -d "$WORK/ppd" "$ROOT/ppd/bandrill.drv" 2>/dev/null
+TSPL="$WORK/ppd/bandrill-tspl-203.ppd"
+[ -f "$TSPL" ] || { echo "compare: no TSPL PPD from $ROOT/ppd/bandrill.drv" >&2; exit 1; }
 
 run() { # name job ppd program
     PPD="$3" "$RUN" "$2" /dev/null /dev/null -- "$4" 1 bench job 1 "" >>"$WORK/$1.log"
@@ -143,14 +86,14 @@ check() { # name job ppd program
     fi
 }
 check rtl1 "$WORK/job1.ras" "$ZEBRA" "$RTL"
-check bdr1 "$WORK/job1.ras" "$WORK/tspl.ppd" "$BANDRILL"
-check bdr8 "$WORK/job8.ras" "$WORK/tspl.ppd" "$BANDRILL"
+check bdr1 "$WORK/job1.ras" "$TSPL" "$BANDRILL"
+check bdr8 "$WORK/job8.ras" "$TSPL" "$BANDRILL"
 
 # Alternating runs; the order rotates every round so that none of the three
 # always follows the same one.
 names=(rtl1 bdr1 bdr8)
 jobs=("$WORK/job1.ras" "$WORK/job1.ras" "$WORK/job8.ras")
-ppds=("$ZEBRA" "$WORK/tspl.ppd" "$WORK/tspl.ppd")
+ppds=("$ZEBRA" "$TSPL" "$TSPL")
 progs=("$RTL" "$BANDRILL" "$BANDRILL")
 for ((i = 0; i < RUNS; i++)); do
     for ((k = 0; k < 3; k++)); do
