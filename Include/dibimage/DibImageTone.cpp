@@ -327,6 +327,12 @@ void DiffuseRowsIndexed(CDibImage& src, CDibImage& dst, tagImageInfo& info)
 // and every lane takes the deepest row's cells straight from the source.
 // Lanes outside the image (columns before 0 or from the width on, rows from
 // the height on) run with an error of 0, which pushes nothing.
+//
+// A cell of level v (0..255) is held as 257 v - 32768, which spans the whole
+// 16-bit range: adding a share d as 257 d with 16-bit saturation then gives
+// exactly 257 clamp(v + d, 0, 255) - 32768, the clamp of every share in a
+// single instruction. Shares are never larger than 56 in size, so 257 d
+// fits. The level comes back as (cell XOR 0x8000) >> 8.
 
 typedef int16_t tagLanes __attribute__((vector_size(16)));
 constexpr int kBandRows = 8;
@@ -347,12 +353,34 @@ inline unsigned LaneBits(tagLanes m)
 #endif
 }
 
-inline tagLanes ClampLanes(tagLanes v)
+typedef uint16_t tagULanes __attribute__((vector_size(16)));
+
+// a + b with each lane saturated to the 16-bit range.
+inline tagLanes AddSaturated(tagLanes a, tagLanes b)
 {
-    const tagLanes zero = {};
-    const tagLanes top = zero + 255;
-    v = v < zero ? zero : v;
-    return v > top ? top : v;
+#if defined(__SSE2__)
+    return reinterpret_cast<tagLanes>(
+        _mm_adds_epi16(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
+#else
+    tagLanes r;
+    for (int j = 0; j < kBandRows; ++j) {
+        const int v = a[j] + b[j];
+        r[j] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+    }
+    return r;
+#endif
+}
+
+// The level (0..255) of cells held as 257 v - 32768.
+inline tagLanes LevelOf(tagLanes cell)
+{
+    const tagULanes u = reinterpret_cast<tagULanes>(cell) ^ static_cast<uint16_t>(0x8000);
+    return reinterpret_cast<tagLanes>(u >> 8);
+}
+
+inline int16_t CellOf(uint8_t level)
+{
+    return static_cast<int16_t>(257 * level - 32768);
 }
 
 template <std::size_t N>
@@ -364,16 +392,30 @@ constexpr int Reach(const tagTap (&taps)[N])
     return a;
 }
 
-// err x w / d, truncated toward zero. When d is w times a power of two that
-// is err / (d / w), which needs no multiplication.
+constexpr bool IsPowerOfTwo(int v) { return v > 0 && (v & (v - 1)) == 0; }
+
+constexpr int Log2(int v) { return v > 1 ? 1 + Log2(v / 2) : 0; }
+
+// err x W / D, truncated toward zero. A white pixel leaves an error of 0 or
+// less and a black one 0 or more, so where the division is a shift the
+// rounding toward zero is a bias added for white lanes only.
 template <int W, int D>
-inline tagLanes Share(tagLanes err)
+inline tagLanes Share(tagLanes err, tagLanes white)
 {
     constexpr int m = D / W;
-    if constexpr (D % W == 0 && (m & (m - 1)) == 0)
-        return err / static_cast<int16_t>(m);
+    if constexpr (D % W == 0 && IsPowerOfTwo(m))
+        return (err + (white & static_cast<int16_t>(m - 1))) >> Log2(m);
+    else if constexpr (IsPowerOfTwo(D))
+        return (err * static_cast<int16_t>(W) + (white & static_cast<int16_t>(D - 1))) >> Log2(D);
     else
         return (err * static_cast<int16_t>(W)) / static_cast<int16_t>(D);
+}
+
+// 257 d, as the cells hold levels.
+inline tagLanes Times257(tagLanes d)
+{
+    const tagULanes u = reinterpret_cast<tagULanes>(d);
+    return reinterpret_cast<tagLanes>((u << 8) + u);
 }
 
 template <class K>
@@ -436,7 +478,7 @@ private:
             if (static_cast<unsigned>(k) < m_h) {
                 const uint8_t* s = src.GetBits(static_cast<unsigned>(k));
                 for (unsigned x = 0; x < m_w; ++x)
-                    carry[CarryPad() + x] = s[x];
+                    carry[CarryPad() + x] = CellOf(s[x]);
             }
         }
     }
@@ -460,8 +502,8 @@ private:
             Transpose8(m_pLaneRows + i, steps, m_pFeed + i);
     }
 
-    // Eight bytes of eight rows `stride` apart into eight vectors: vector i
-    // holds byte i of every row, row j in lane j.
+    // Eight bytes of eight rows `stride` apart into eight vectors of cells:
+    // vector i holds byte i of every row, row j in lane j.
     static void Transpose8(const uint8_t* rows, std::size_t stride, tagLanes* out)
     {
 #if defined(__SSE2__)
@@ -476,30 +518,34 @@ private:
         // the next.
         const __m128i c[4] = {_mm_unpacklo_epi32(b0, b2), _mm_unpackhi_epi32(b0, b2),
                               _mm_unpacklo_epi32(b1, b3), _mm_unpackhi_epi32(b1, b3)};
-        const __m128i zero = _mm_setzero_si128();
+        const __m128i sign = _mm_set1_epi16(static_cast<int16_t>(0x8000));
         for (int i = 0; i < 4; ++i) {
-            out[2 * i] = reinterpret_cast<tagLanes>(_mm_unpacklo_epi8(c[i], zero));
-            out[2 * i + 1] = reinterpret_cast<tagLanes>(_mm_unpackhi_epi8(c[i], zero));
+            // A byte v paired with itself is 257 v.
+            out[2 * i] = reinterpret_cast<tagLanes>(_mm_xor_si128(_mm_unpacklo_epi8(c[i], c[i]), sign));
+            out[2 * i + 1] =
+                reinterpret_cast<tagLanes>(_mm_xor_si128(_mm_unpackhi_epi8(c[i], c[i]), sign));
         }
 #else
         for (int i = 0; i < 8; ++i)
             for (int j = 0; j < 8; ++j)
-                out[i][j] = rows[j * stride + i];
+                out[i][j] = CellOf(rows[j * stride + i]);
 #endif
     }
 
     template <int I>
-    static void Spread(tagLanes (&win)[R][N], tagLanes err)
+    static void Spread(tagLanes (&win)[R][N], tagLanes err, tagLanes white)
     {
         constexpr tagTap t = K::kTaps[I];
         tagLanes& cell = win[t.dy][A + t.dx];
-        cell = ClampLanes(cell + Share<t.weight, K::kDivisor>(err));
+        static_assert(128 * t.weight / K::kDivisor < 128, "257 x share fits 16 bits");
+        cell = AddSaturated(cell, Times257(Share<t.weight, K::kDivisor>(err, white)));
     }
 
     template <std::size_t... I>
-    static void SpreadAll(tagLanes (&win)[R][N], tagLanes err, std::index_sequence<I...>)
+    static void SpreadAll(tagLanes (&win)[R][N], tagLanes err, tagLanes white,
+                          std::index_sequence<I...>)
     {
-        (Spread<static_cast<int>(I)>(win, err), ...);
+        (Spread<static_cast<int>(I)>(win, err, white), ...);
     }
 
     template <std::size_t... I>
@@ -517,8 +563,9 @@ private:
         constexpr auto kTapIndex = std::make_index_sequence<sizeof(K::kTaps) / sizeof(tagTap)>{};
         constexpr auto kShift = std::make_index_sequence<N - 1>{};
         const tagLanes zero = {};
-        const tagLanes level = win[0][A];
-        const tagLanes white = level > 128;
+        // Above 128 is above the cell value 257 x 128 - 32768 = 128.
+        const tagLanes white = win[0][A] > 128;
+        const tagLanes level = LevelOf(win[0][A]);
         // White leaves level - 255 to spread, black the level itself.
         tagLanes err = level - (white & 255);
         if (kEdge) {
@@ -527,7 +574,7 @@ private:
                 column[j] = static_cast<int16_t>(s - N * j);
             err &= (column >= zero) & (column < static_cast<int16_t>(m_w));
         }
-        SpreadAll(win, err, kTapIndex);
+        SpreadAll(win, err, white, kTapIndex);
         m_pMasks[s + N] = static_cast<uint8_t>(LaneBits(white));
 
         // The carry rows are offset so that the columns a band passes
