@@ -558,7 +558,7 @@ private:
     // leftmost cells on and take column s + A + 1 in. kEdge: some lane is
     // outside the image and must push nothing.
     template <bool kEdge>
-    void Step(int s, tagLanes (&win)[R][N])
+    __attribute__((always_inline)) void Step(int s, tagLanes (&win)[R][N])
     {
         constexpr auto kTapIndex = std::make_index_sequence<sizeof(K::kTaps) / sizeof(tagTap)>{};
         constexpr auto kShift = std::make_index_sequence<N - 1>{};
@@ -569,9 +569,9 @@ private:
         // White leaves level - 255 to spread, black the level itself.
         tagLanes err = level - (white & 255);
         if (kEdge) {
-            tagLanes column;
-            for (int j = 0; j < kBandRows; ++j)
-                column[j] = static_cast<int16_t>(s - N * j);
+            // Lane j is at column s - N j.
+            const tagLanes column = tagLanes{0, -N, -2 * N, -3 * N, -4 * N, -5 * N, -6 * N, -7 * N} +
+                                    static_cast<int16_t>(s);
             err &= (column >= zero) & (column < static_cast<int16_t>(m_w));
         }
         SpreadAll(win, err, white, kTapIndex);
