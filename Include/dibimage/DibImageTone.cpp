@@ -14,6 +14,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "DibImageBands.h"
+
 namespace {
 
 // Integer grey weights; they sum to 1024, so equal channels keep their value.
@@ -120,59 +122,6 @@ void BinariseRows(const CDibImage& src, CDibImage& dst, tagImageInfo& info, Whit
 
 // ---------------------------------------------------------------------------
 // Error diffusion
-
-struct tagTap {
-    int dx;
-    int dy;
-    int weight;
-};
-
-// Each kernel: the divisor, the neighbours with their weights, and the rows
-// it reaches (the current one included).
-struct CFloydSteinberg {
-    static constexpr int kDivisor = 16;
-    static constexpr unsigned kRows = 2;
-    static constexpr tagTap kTaps[] = {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}};
-};
-
-struct CBurkes {
-    static constexpr int kDivisor = 32;
-    static constexpr unsigned kRows = 2;
-    static constexpr tagTap kTaps[] = {{1, 0, 8},  {2, 0, 4},  {-2, 1, 2}, {-1, 1, 4},
-                                       {0, 1, 8},  {1, 1, 4},  {2, 1, 2}};
-};
-
-struct CStucki {
-    static constexpr int kDivisor = 42;
-    static constexpr unsigned kRows = 3;
-    static constexpr tagTap kTaps[] = {{1, 0, 8},  {2, 0, 4},  {-2, 1, 2}, {-1, 1, 4},
-                                       {0, 1, 8},  {1, 1, 4},  {2, 1, 2},  {-2, 2, 1},
-                                       {-1, 2, 2}, {0, 2, 4},  {1, 2, 2},  {2, 2, 1}};
-};
-
-struct CJarvisJudiceNinke {
-    static constexpr int kDivisor = 48;
-    static constexpr unsigned kRows = 3;
-    static constexpr tagTap kTaps[] = {{1, 0, 7},  {2, 0, 5},  {-2, 1, 3}, {-1, 1, 5},
-                                       {0, 1, 7},  {1, 1, 5},  {2, 1, 3},  {-2, 2, 1},
-                                       {-1, 2, 3}, {0, 2, 5},  {1, 2, 3},  {2, 2, 1}};
-};
-
-struct CSierra {
-    static constexpr int kDivisor = 32;
-    static constexpr unsigned kRows = 3;
-    static constexpr tagTap kTaps[] = {{1, 0, 5},  {2, 0, 3},  {-2, 1, 2}, {-1, 1, 4},
-                                       {0, 1, 5},  {1, 1, 4},  {2, 1, 2},  {-1, 2, 2},
-                                       {0, 2, 3},  {1, 2, 2}};
-};
-
-struct CStevensonArce {
-    static constexpr int kDivisor = 200;
-    static constexpr unsigned kRows = 4;
-    static constexpr tagTap kTaps[] = {{2, 0, 32},  {-3, 1, 12}, {-1, 1, 26}, {1, 1, 30},
-                                       {3, 1, 16},  {-2, 2, 12}, {0, 2, 26},  {2, 2, 12},
-                                       {-3, 3, 5},  {-1, 3, 12}, {1, 3, 12},  {3, 3, 5}};
-};
 
 // Columns a kernel reaches on either side of the pixel.
 constexpr unsigned kDiffusePad = 3;
@@ -307,382 +256,68 @@ void DiffuseRowsIndexed(CDibImage& src, CDibImage& dst, tagImageInfo& info)
 }
 
 // ---------------------------------------------------------------------------
-// Error diffusion over bands of eight rows at once
-//
-// Row y0 + j of a band is lane j of 16-bit vectors. Lane j works N = 2a + 1
-// columns behind lane j - 1 (a being the kernel's reach to either side), so
-// that the rows advance in a wavefront: when lane j reaches a pixel, the
-// lanes above have finished pushing their shares into it and into every cell
-// it will push to, and it pushes its own shares after theirs, in the same
-// order as the row-by-row walk. Every cell therefore sees the same sequence
-// of shares, each one clamped as it comes, and every decision is the same.
-//
-// Each lane holds, for the current row and the R - 1 rows below it, a window
-// of the N cells around its pixel (columns c - a .. c + a). After a step the
-// leftmost cell of each lower window has received its last share from this
-// lane and passes to the lane below, whose window for the row above it
-// takes it in as its rightmost cell: with the lag of N columns this is the
-// very step at which that lane needs it. Lane 0 takes these cells from the
-// carry rows (the rows below the previous band as its last lane left them),
-// and every lane takes the deepest row's cells straight from the source.
-// Lanes outside the image (columns before 0 or from the width on, rows from
-// the height on) run with an error of 0, which pushes nothing.
-//
-// A cell of level v (0..255) is held as 257 v - 32768, which spans the whole
-// 16-bit range: adding a share d as 257 d with 16-bit saturation then gives
-// exactly 257 clamp(v + d, 0, 255) - 32768, the clamp of every share in a
-// single instruction. Shares are never larger than 56 in size, so 257 d
-// fits. The level comes back as (cell XOR 0x8000) >> 8.
+// Error diffusion over bands of eight rows (DibImageBands.h), with SSE2 where
+// the processor has it and plain vector code elsewhere.
 
-typedef int16_t tagLanes __attribute__((vector_size(16)));
-constexpr int kBandRows = 8;
-// The band columns are 16-bit lane values; wider pages go row by row.
-constexpr unsigned kBandMaxWidth = 16384;
+struct tagLanes8 {
+    typedef int16_t V __attribute__((vector_size(16)));
+    typedef uint16_t U __attribute__((vector_size(16)));
+    static constexpr int kLanes = 8;
 
-// Bit j of the result: lane j's mask (0 or -1).
-inline unsigned LaneBits(tagLanes m)
-{
+    static V AddSaturated(V a, V b)
+    {
 #if defined(__SSE2__)
-    const __m128i v = reinterpret_cast<__m128i>(m);
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(v, v))) & 0xFFu;
+        return reinterpret_cast<V>(
+            _mm_adds_epi16(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
 #else
-    unsigned bits = 0;
-    for (int j = 0; j < kBandRows; ++j)
-        bits |= (static_cast<unsigned>(m[j]) & 1u) << j;
-    return bits;
+        V r;
+        for (int j = 0; j < kLanes; ++j) {
+            const int v = a[j] + b[j];
+            r[j] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+        }
+        return r;
 #endif
-}
+    }
 
-typedef uint16_t tagULanes __attribute__((vector_size(16)));
-
-// a + b with each lane saturated to the 16-bit range.
-inline tagLanes AddSaturated(tagLanes a, tagLanes b)
-{
+    static unsigned Bits(V m)
+    {
 #if defined(__SSE2__)
-    return reinterpret_cast<tagLanes>(
-        _mm_adds_epi16(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
+        const __m128i v = reinterpret_cast<__m128i>(m);
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(v, v))) & 0xFFu;
 #else
-    tagLanes r;
-    for (int j = 0; j < kBandRows; ++j) {
-        const int v = a[j] + b[j];
-        r[j] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
-    }
-    return r;
-#endif
-}
-
-// The level (0..255) of cells held as 257 v - 32768.
-inline tagLanes LevelOf(tagLanes cell)
-{
-    const tagULanes u = reinterpret_cast<tagULanes>(cell) ^ static_cast<uint16_t>(0x8000);
-    return reinterpret_cast<tagLanes>(u >> 8);
-}
-
-// The byte with its bits in the opposite order.
-inline uint8_t ReverseBitsOf(uint8_t b)
-{
-    static const struct tagTable {
-        uint8_t v[256];
-        constexpr tagTable() : v()
-        {
-            for (int i = 0; i < 256; ++i)
-                for (int k = 0; k < 8; ++k)
-                    v[i] = static_cast<uint8_t>(v[i] | (((i >> k) & 1) << (7 - k)));
-        }
-    } kTable;
-    return kTable.v[b];
-}
-
-inline int16_t CellOf(uint8_t level)
-{
-    return static_cast<int16_t>(257 * level - 32768);
-}
-
-template <std::size_t N>
-constexpr int Reach(const tagTap (&taps)[N])
-{
-    int a = 0;
-    for (std::size_t i = 0; i < N; ++i)
-        a = taps[i].dx > a ? taps[i].dx : (-taps[i].dx > a ? -taps[i].dx : a);
-    return a;
-}
-
-constexpr bool IsPowerOfTwo(int v) { return v > 0 && (v & (v - 1)) == 0; }
-
-constexpr int Log2(int v) { return v > 1 ? 1 + Log2(v / 2) : 0; }
-
-// err x W / D, truncated toward zero. A white pixel leaves an error of 0 or
-// less and a black one 0 or more, so where the division is a shift the
-// rounding toward zero is a bias added for white lanes only.
-template <int W, int D>
-inline tagLanes Share(tagLanes err, tagLanes white)
-{
-    constexpr int m = D / W;
-    if constexpr (D % W == 0 && IsPowerOfTwo(m))
-        return (err + (white & static_cast<int16_t>(m - 1))) >> Log2(m);
-    else if constexpr (IsPowerOfTwo(D))
-        return (err * static_cast<int16_t>(W) + (white & static_cast<int16_t>(D - 1))) >> Log2(D);
-    else
-        return (err * static_cast<int16_t>(W)) / static_cast<int16_t>(D);
-}
-
-// 257 d, as the cells hold levels.
-inline tagLanes Times257(tagLanes d)
-{
-    const tagULanes u = reinterpret_cast<tagULanes>(d);
-    return reinterpret_cast<tagLanes>((u << 8) + u);
-}
-
-template <class K>
-class CBandDiffuser {
-public:
-    static constexpr int A = Reach(K::kTaps);
-    static constexpr int N = 2 * A + 1;  // window width and lag between lanes
-    static constexpr int R = static_cast<int>(K::kRows);
-
-    // Diffuses the 8-bit source into the one-bit result; false (nothing
-    // written) when the page is too wide or memory runs out.
-    static bool Run(const CDibImage& src, CDibImage& dst)
-    {
-        const unsigned w = src.GetWidth();
-        if (w > kBandMaxWidth)
-            return false;
-        CBandDiffuser d(src, dst);
-        if (!d.m_pBlock)
-            return false;
-        for (unsigned y0 = 0; y0 < d.m_h; y0 += kBandRows)
-            d.Band(y0);
-        return true;
-    }
-
-    ~CBandDiffuser() { delete[] m_pBlock; }
-
-private:
-    // Steps of a band: from N before lane 0 reaches column 0 (its windows
-    // fill up meanwhile) until the last lane has passed on the cells of its
-    // last column.
-    int Steps() const { return N + static_cast<int>(m_w) + N * (kBandRows - 1) + A + 1; }
-    // Columns before 0 that the carry rows hold: a band's last lane passes
-    // cells on from step -N on, for columns down to -N - N (kBandRows - 1) - A.
-    static constexpr std::ptrdiff_t CarryPad() { return N + N * (kBandRows - 1) + A; }
-    std::size_t FeedSteps() const { return (static_cast<std::size_t>(Steps()) + 7) & ~std::size_t{7}; }
-
-    CBandDiffuser(const CDibImage& src, CDibImage& dst)
-        : m_src(src), m_dst(dst), m_w(src.GetWidth()), m_h(src.GetHeight())
-    {
-        // Carry rows are read up to A + 1 columns past the last step.
-        m_carryStride = CarryPad() + static_cast<std::size_t>(Steps()) + A + 2;
-        const std::size_t feedBytes = sizeof(tagLanes) * FeedSteps();
-        const std::size_t laneBytes = kBandRows * FeedSteps();
-        const std::size_t carryBytes = sizeof(int16_t) * m_carryStride * (R - 1);
-        // WriteBits reads sixteen masks at a time, up to 15 past the last.
-        const std::size_t maskBytes = static_cast<std::size_t>(Steps()) + 32;
-        m_pBlock = new (std::nothrow)
-            tagLanes[(feedBytes + laneBytes + carryBytes + maskBytes) / sizeof(tagLanes) + 1];
-        if (!m_pBlock)
-            return;
-        m_pFeed = m_pBlock;
-        m_pLaneRows = reinterpret_cast<uint8_t*>(m_pBlock) + feedBytes;
-        m_pCarry = reinterpret_cast<int16_t*>(m_pLaneRows + laneBytes);
-        m_pMasks = reinterpret_cast<uint8_t*>(m_pCarry) + carryBytes;
-        std::memset(m_pMasks, 0, maskBytes);
-        // The first band's carry rows are the source rows: nothing above
-        // them pushes into them.
-        for (int k = 0; k < R - 1; ++k) {
-            int16_t* carry = m_pCarry + k * m_carryStride;
-            std::fill(carry, carry + m_carryStride, int16_t{0});
-            if (static_cast<unsigned>(k) < m_h) {
-                const uint8_t* s = src.GetBits(static_cast<unsigned>(k));
-                for (unsigned x = 0; x < m_w; ++x)
-                    carry[CarryPad() + x] = CellOf(s[x]);
-            }
-        }
-    }
-
-    // The deepest row's cells as the lanes take them in: at step s (from
-    // -N), lane j takes column s - N j + A + 1 of row y0 + j + R - 1. Each
-    // lane's row is first laid out by step, then eight steps at a time are
-    // turned into eight lane vectors.
-    void Feed(unsigned y0)
-    {
-        const std::size_t steps = FeedSteps();
-        for (int j = 0; j < kBandRows; ++j) {
-            uint8_t* lane = m_pLaneRows + static_cast<std::size_t>(j) * steps;
-            std::memset(lane, 0, steps);
-            const unsigned row = y0 + static_cast<unsigned>(j + R - 1);
-            // Column x enters at step x + N j - A - 1, index s + N.
-            if (row < m_h)
-                std::memcpy(lane + (N * j - A - 1 + N), m_src.GetBits(row), m_w);
-        }
-        for (std::size_t i = 0; i < steps; i += 8)
-            Transpose8(m_pLaneRows + i, steps, m_pFeed + i);
-    }
-
-    // Eight bytes of eight rows `stride` apart into eight vectors of cells:
-    // vector i holds byte i of every row, row j in lane j.
-    static void Transpose8(const uint8_t* rows, std::size_t stride, tagLanes* out)
-    {
-#if defined(__SSE2__)
-        __m128i q[8];
-        for (int j = 0; j < 8; ++j)
-            q[j] = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows + j * stride));
-        const __m128i a0 = _mm_unpacklo_epi8(q[0], q[1]), a1 = _mm_unpacklo_epi8(q[2], q[3]);
-        const __m128i a2 = _mm_unpacklo_epi8(q[4], q[5]), a3 = _mm_unpacklo_epi8(q[6], q[7]);
-        const __m128i b0 = _mm_unpacklo_epi16(a0, a1), b1 = _mm_unpackhi_epi16(a0, a1);
-        const __m128i b2 = _mm_unpacklo_epi16(a2, a3), b3 = _mm_unpackhi_epi16(a2, a3);
-        // Bytes 0 to 7 of c hold one column of the eight rows, bytes 8 to 15
-        // the next.
-        const __m128i c[4] = {_mm_unpacklo_epi32(b0, b2), _mm_unpackhi_epi32(b0, b2),
-                              _mm_unpacklo_epi32(b1, b3), _mm_unpackhi_epi32(b1, b3)};
-        const __m128i sign = _mm_set1_epi16(static_cast<int16_t>(0x8000));
-        for (int i = 0; i < 4; ++i) {
-            // A byte v paired with itself is 257 v.
-            out[2 * i] = reinterpret_cast<tagLanes>(_mm_xor_si128(_mm_unpacklo_epi8(c[i], c[i]), sign));
-            out[2 * i + 1] =
-                reinterpret_cast<tagLanes>(_mm_xor_si128(_mm_unpackhi_epi8(c[i], c[i]), sign));
-        }
-#else
-        for (int i = 0; i < 8; ++i)
-            for (int j = 0; j < 8; ++j)
-                out[i][j] = CellOf(rows[j * stride + i]);
+        unsigned bits = 0;
+        for (int j = 0; j < kLanes; ++j)
+            bits |= (static_cast<unsigned>(m[j]) & 1u) << j;
+        return bits;
 #endif
     }
 
-    template <int I>
-    static void Spread(tagLanes (&win)[R][N], tagLanes err, tagLanes white)
+    static V ShiftIn(V v, int16_t first)
     {
-        constexpr tagTap t = K::kTaps[I];
-        tagLanes& cell = win[t.dy][A + t.dx];
-        static_assert(128 * t.weight / K::kDivisor < 128, "257 x share fits 16 bits");
-        cell = AddSaturated(cell, Times257(Share<t.weight, K::kDivisor>(err, white)));
+        const V zero = {};
+        V r = __builtin_shufflevector(v, zero, 8, 0, 1, 2, 3, 4, 5, 6);
+        r[0] = first;
+        return r;
     }
-
-    template <std::size_t... I>
-    static void SpreadAll(tagLanes (&win)[R][N], tagLanes err, tagLanes white,
-                          std::index_sequence<I...>)
-    {
-        (Spread<static_cast<int>(I)>(win, err, white), ...);
-    }
-
-    template <std::size_t... I>
-    static void ShiftRow(tagLanes (&row)[N], std::index_sequence<I...>)
-    {
-        ((row[I] = row[I + 1]), ...);
-    }
-
-    // One step of every lane: decide the pixel, push its shares, pass the
-    // leftmost cells on and take column s + A + 1 in. kEdge: some lane is
-    // outside the image and must push nothing.
-    template <bool kEdge>
-    __attribute__((always_inline)) void Step(int s, tagLanes (&win)[R][N])
-    {
-        constexpr auto kTapIndex = std::make_index_sequence<sizeof(K::kTaps) / sizeof(tagTap)>{};
-        constexpr auto kShift = std::make_index_sequence<N - 1>{};
-        const tagLanes zero = {};
-        // Above 128 is above the cell value 257 x 128 - 32768 = 128.
-        const tagLanes white = win[0][A] > 128;
-        const tagLanes level = LevelOf(win[0][A]);
-        // White leaves level - 255 to spread, black the level itself.
-        tagLanes err = level - (white & 255);
-        if (kEdge) {
-            // Lane j is at column s - N j.
-            const tagLanes column = tagLanes{0, -N, -2 * N, -3 * N, -4 * N, -5 * N, -6 * N, -7 * N} +
-                                    static_cast<int16_t>(s);
-            err &= (column >= zero) & (column < static_cast<int16_t>(m_w));
-        }
-        SpreadAll(win, err, white, kTapIndex);
-        m_pMasks[s + N] = static_cast<uint8_t>(LaneBits(white));
-
-        // The carry rows are offset so that the columns a band passes
-        // before 0 land in padding.
-        const std::ptrdiff_t enter = s + A + 1 + CarryPad();
-        const std::ptrdiff_t leave = s - (N * (kBandRows - 1) + A) + CarryPad();
-        for (int k = 0; k < R - 1; ++k) {
-            const tagLanes out = win[k + 1][0];
-            int16_t* carry = m_pCarry + k * m_carryStride;
-            carry[leave] = out[kBandRows - 1];
-            tagLanes in = __builtin_shufflevector(out, zero, 8, 0, 1, 2, 3, 4, 5, 6);
-            in[0] = carry[enter];
-            ShiftRow(win[k], kShift);
-            win[k][N - 1] = in;
-        }
-        ShiftRow(win[R - 1], kShift);
-        win[R - 1][N - 1] = m_pFeed[s + N];
-    }
-
-    void Band(unsigned y0)
-    {
-        Feed(y0);
-        tagLanes win[R][N];
-        for (auto& row : win)
-            for (auto& cell : row)
-                cell = tagLanes{};
-        const int w = static_cast<int>(m_w);
-        const int last = Steps() - N;
-        // From step N (kBandRows - 1) until step w - 1 every lane is inside.
-        const int inner0 = N * (kBandRows - 1);
-        const int inner1 = w > inner0 ? w : inner0;
-        int s = -N;
-        for (; s < inner0; ++s)
-            Step<true>(s, win);
-        for (; s < inner1; ++s)
-            Step<false>(s, win);
-        for (; s < last; ++s)
-            Step<true>(s, win);
-        WriteBits(y0);
-    }
-
-    // Row y0 + j's pixel at column x was decided at step x + N j; its bit is
-    // bit j of that step's mask.
-    void WriteBits(unsigned y0)
-    {
-        const unsigned bytes = (m_w + 7) / 8;
-        for (int j = 0; j < kBandRows && y0 + j < m_h; ++j) {
-            uint8_t* out = m_dst.GetBits(y0 + static_cast<unsigned>(j));
-            const uint8_t* masks = m_pMasks + N + N * j;
-            unsigned b = 0;
-#if defined(__SSE2__)
-            // Sixteen masks at a time: bit j of each moved to the top of its
-            // byte and gathered, the first mask in bit 0.
-            for (; b + 2 <= bytes; b += 2) {
-                const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks + 8 * b));
-                const unsigned bits =
-                    static_cast<unsigned>(_mm_movemask_epi8(_mm_slli_epi16(m, 7 - j)));
-                out[b] = ReverseBitsOf(static_cast<uint8_t>(bits));
-                out[b + 1] = ReverseBitsOf(static_cast<uint8_t>(bits >> 8));
-            }
-#endif
-            for (; b < bytes; ++b) {
-                uint64_t eight;
-                std::memcpy(&eight, masks + 8 * b, 8);
-                // Bit j of eight mask bytes, the first mask in the high bit.
-                eight = (eight >> j) & 0x0101010101010101ull;
-                out[b] = static_cast<uint8_t>((eight * 0x8040201008040201ull) >> 56);
-            }
-            if (m_w % 8)
-                out[bytes - 1] &= static_cast<uint8_t>(0xFF << (8 - m_w % 8));
-        }
-    }
-
-    const CDibImage& m_src;
-    CDibImage& m_dst;
-    unsigned m_w;
-    unsigned m_h;
-    std::size_t m_carryStride = 0;
-    tagLanes* m_pBlock = nullptr;
-    tagLanes* m_pFeed = nullptr;
-    uint8_t* m_pLaneRows = nullptr;
-    int16_t* m_pCarry = nullptr;
-    uint8_t* m_pMasks = nullptr;
 };
 
+} // namespace
+
+bool DiffuseBands8(int method, const CDibImage& src, CDibImage& dst)
+{
+    return DiffuseBandsWith<tagLanes8>(method, src, dst);
+}
+
+namespace {
+
 template <class K>
-void DiffuseRows(CDibImage& src, CDibImage& dst, tagImageInfo& info)
+void DiffuseRows(int method, CDibImage& src, CDibImage& dst, tagImageInfo& info)
 {
     if (src.GetBpp() == 8) {
         // The bands leave the progress where the last row of the row loop
         // leaves it; a pending abort goes the row-by-row way, which obeys it.
-        if (info.iAbortRequest == 0 && CBandDiffuser<K>::Run(src, dst)) {
+        if (info.iAbortRequest == 0 &&
+            (DiffuseBands16(method, src, dst) || DiffuseBands8(method, src, dst))) {
             const unsigned h = src.GetHeight();
             info.iProgressPercent = static_cast<int32_t>(uint64_t{100} * (h - 1) / h);
             return;
@@ -986,19 +621,19 @@ bool CDibImage::Dither(int method)
         });
         break;
     case 2:
-        DiffuseRows<CBurkes>(*this, result, m_info);
+        DiffuseRows<CBurkes>(method, *this, result, m_info);
         break;
     case 3:
-        DiffuseRows<CStucki>(*this, result, m_info);
+        DiffuseRows<CStucki>(method, *this, result, m_info);
         break;
     case 4:
-        DiffuseRows<CJarvisJudiceNinke>(*this, result, m_info);
+        DiffuseRows<CJarvisJudiceNinke>(method, *this, result, m_info);
         break;
     case 5:
-        DiffuseRows<CSierra>(*this, result, m_info);
+        DiffuseRows<CSierra>(method, *this, result, m_info);
         break;
     case 6:
-        DiffuseRows<CStevensonArce>(*this, result, m_info);
+        DiffuseRows<CStevensonArce>(method, *this, result, m_info);
         break;
     case 7: {
         // Bayer table of order 4 built here; only its first 16 entries are
@@ -1024,7 +659,7 @@ bool CDibImage::Dither(int method)
         });
         break;
     default:
-        DiffuseRows<CFloydSteinberg>(*this, result, m_info);
+        DiffuseRows<CFloydSteinberg>(method, *this, result, m_info);
         break;
     }
 
