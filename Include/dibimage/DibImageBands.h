@@ -200,11 +200,15 @@ private:
         const std::size_t laneBytes = kBandRows * FeedSteps();
         const std::size_t carryBytes = sizeof(int16_t) * m_carryStride * (R - 1);
         const std::size_t maskBytes = MaskStride() * (kBandRows / 8);
-        m_pBlock = new (std::nothrow) V[(feedBytes + laneBytes + carryBytes + maskBytes) / sizeof(V) + 1];
+        // A plain block aligned by hand: an over-aligned allocation would
+        // sit in the heap differently and keep page-sized holes from being
+        // reused by the next page.
+        m_pBlock = new (std::nothrow) uint8_t[feedBytes + laneBytes + carryBytes + maskBytes + sizeof(V)];
         if (!m_pBlock)
             return;
-        m_pFeed = m_pBlock;
-        m_pLaneRows = reinterpret_cast<uint8_t*>(m_pBlock) + feedBytes;
+        const std::uintptr_t misalign = reinterpret_cast<std::uintptr_t>(m_pBlock) % sizeof(V);
+        m_pFeed = reinterpret_cast<V*>(m_pBlock + (misalign ? sizeof(V) - misalign : 0));
+        m_pLaneRows = reinterpret_cast<uint8_t*>(m_pFeed) + feedBytes;
         m_pCarry = reinterpret_cast<int16_t*>(m_pLaneRows + laneBytes);
         m_pMasks = reinterpret_cast<uint8_t*>(m_pCarry) + carryBytes;
         std::memset(m_pMasks, 0, maskBytes);
@@ -429,7 +433,7 @@ private:
     unsigned m_w;
     unsigned m_h;
     std::size_t m_carryStride = 0;
-    V* m_pBlock = nullptr;
+    uint8_t* m_pBlock = nullptr;
     V* m_pFeed = nullptr;
     uint8_t* m_pLaneRows = nullptr;
     int16_t* m_pCarry = nullptr;

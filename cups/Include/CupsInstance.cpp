@@ -274,6 +274,8 @@ int CCupsInstance::Run(int argc, char** argv)
     // and after each finished page, so a started page is always completed.
     Page = 0;
     cups_page_header2_t header;
+    // One page buffer for the job: it keeps its storage from page to page.
+    CMyBuffer buffer;
     while (cupsRasterReadHeader2(ras, &header)) {
         if (Canceled)
             break;
@@ -282,11 +284,12 @@ int CCupsInstance::Run(int argc, char** argv)
         fprintf(stderr, "PAGE: %d 1\n", Page);
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
-        CMyBuffer buffer;
-        if (PageFits(header))
+        if (PageFits(header)) {
             ReadPage(ras, header, buffer);
-        else
+        } else {
+            buffer.InitBuffer(0);
             SkipPage(ras, header);
+        }
 
         StartPage(ppd, &header, buffer);
 
