@@ -8,7 +8,9 @@
 #include "BenchSupport.h"
 #include "HfmCode.h"
 #include "PrinterCPCL.h"
+#include "PrinterESCPOS.h"
 #include "PrinterPaperang.h"
+#include "PrinterPeriPage.h"
 #include "PrinterTSPL.h"
 
 using namespace bench;
@@ -53,6 +55,33 @@ void Cpcl(benchmark::State& state, const PageShape& s)
     Paint(state, s, printer);
 }
 BENCH_PAGES("Encode/CPCL", Cpcl);
+
+void Escpos(benchmark::State& state, const PageShape& s)
+{
+    CDiscardRender<CPrinterESCPOS> printer;
+    printer.OnInit();
+    Paint(state, s, printer);
+}
+BENCH_PAGES("Encode/ESCPOS", Escpos);
+
+void PeriPage(benchmark::State& state, const PageShape& s)
+{
+    CDiscardRender<CPrinterPeriPage> printer;
+    printer.OnInit();
+    Paint(state, s, printer);
+}
+BENCH_PAGES("Encode/PeriPage", PeriPage);
+
+// Recording paper: the white rows above and below the picture are cropped
+// before the page is sent.
+void PeriPageRecording(benchmark::State& state, const PageShape& s)
+{
+    CDiscardRender<CPrinterPeriPage> printer;
+    printer.m_reg.iGap[0] = MEDIA_RECORDING;
+    printer.OnInit();
+    Paint(state, s, printer);
+}
+BENCH_PAGES("Encode/PeriPage-recording", PeriPageRecording);
 
 void Paperang(benchmark::State& state, const PageShape& s)
 {
