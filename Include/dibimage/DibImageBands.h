@@ -4,8 +4,9 @@
 // AVX2; the tests run both against a pixel-by-pixel model.
 //
 // The kernels and the band template sit in an unnamed namespace, so that
-// each file compiles its own copy for its own instruction set. Files that
-// include this header include the standard headers it needs first.
+// each file compiles its own copy for its own instruction set; the AVX2
+// file includes the standard headers before it switches the instruction
+// set, so that nothing shared with other files is built for AVX2.
 #pragma once
 
 #include <cstddef>

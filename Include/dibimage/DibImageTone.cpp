@@ -2,7 +2,6 @@
 // dithering. Every one-bit result has palette index 0 black and 1 white.
 #include "DibImage.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
