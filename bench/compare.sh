@@ -18,7 +18,7 @@
 # ratios against rastertolabel and the median peak resident set sizes.
 #
 # Usage: bench/compare.sh [RUNS]
-# Environment: BUILD (build directory, default build/bench, configured here
+# Environment: BUILD (build directory, default build-bench, configured here
 # as RelWithDebInfo), PAGES (default 20), COMPRESSED=1 to write the jobs as
 # compressed (version 2) raster streams, KEEP=1 to keep the work directory.
 set -euo pipefail
@@ -26,7 +26,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 RUNS=${1:-30}
 PAGES=${PAGES:-20}
-BUILD=${BUILD:-$ROOT/build/bench}
+BUILD=${BUILD:-$ROOT/build-bench}
 RTL=${RASTERTOLABEL:-/usr/lib/cups/filter/rastertolabel}
 DRV=/usr/share/cups/drv/sample.drv
 

@@ -4,7 +4,7 @@
 # meant to make bandrill faster changes nothing it prints.
 #
 # Usage: bench/crosscheck.sh REFERENCE_BANDRILL [BANDRILL]
-# BANDRILL defaults to build/bench/bandrill. Jobs: 1-bit (colour space K),
+# BANDRILL defaults to build-bench/bandrill. Jobs: 1-bit (colour space K),
 # 8-bit grey and 24-bit RGB pages of odd and even widths; settings: the five
 # languages' model numbers that exist in both, every ImageFilter method,
 # threshold, brightness and contrast, crop limits, the rotations, TSPL
@@ -13,10 +13,14 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 REF=${1:?usage: crosscheck.sh REFERENCE_BANDRILL [BANDRILL]}
-NEW=${2:-$ROOT/build/bench/bandrill}
-BUILD=${BUILD:-$ROOT/build/bench}
+NEW=${2:-$ROOT/build-bench/bandrill}
+BUILD=${BUILD:-$ROOT/build-bench}
 MKJOB="$BUILD/bench/bandrill-bench-mkjob"
-[ -x "$MKJOB" ] || cmake --build "$BUILD" -j2 --target bandrill-bench-mkjob >/dev/null
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBANDRILL_BENCH=ON \
+          -DBANDRILL_TESTS=OFF >/dev/null
+fi
+cmake --build "$BUILD" -j2 --target bandrill bandrill-bench-mkjob >/dev/null
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/bandrill-crosscheck.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
