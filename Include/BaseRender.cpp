@@ -105,6 +105,63 @@ bool IsInk(const CDibImage& img, unsigned x, unsigned y)
     return img.GetPixelIndex(static_cast<long>(x), static_cast<long>(y)) == 0;
 }
 
+// The first column of row y with ink, or -1.
+long FirstInk(const CDibImage& img, long y, long width)
+{
+    for (long x = 0; x < width; ++x)
+        if (IsInk(img, static_cast<unsigned>(x), static_cast<unsigned>(y)))
+            return x;
+    return -1;
+}
+
+// Whether row y of a one-bit image holds ink; if so, its first and last ink
+// columns. Whole bytes of white are passed over; the bits after the width
+// are not looked at.
+bool InkSpan(const CDibImage& img, long y, long& first, long& last)
+{
+    const unsigned char* row = img.GetBits(static_cast<unsigned>(y));
+    const long width = static_cast<long>(img.GetWidth());
+    const long bytes = (width + 7) / 8;
+    // Ink bits of byte i: the clear bits that are pixels.
+    auto ink = [&](long i) -> unsigned {
+        unsigned bits = static_cast<unsigned char>(~row[i]);
+        if (i == bytes - 1 && width % 8)
+            bits &= 0xFFu << (8 - width % 8);
+        return bits & 0xFFu;
+    };
+    long i = 0;
+    while (i < bytes && ink(i) == 0)
+        ++i;
+    if (i == bytes)
+        return false;
+    unsigned bits = ink(i);
+    first = 8 * i;
+    while (!(bits & 0x80u)) {
+        bits <<= 1;
+        ++first;
+    }
+    long j = bytes - 1;
+    while (ink(j) == 0)
+        --j;
+    bits = ink(j);
+    last = 8 * j + 7;
+    while (!(bits & 1u)) {
+        bits >>= 1;
+        --last;
+    }
+    return true;
+}
+
+// R, the first column not kept, from the last ink column x: up to
+// dRight + 1 white columns are dropped on this side.
+long RightEdge(long x, long W, long dRight)
+{
+    long R = x + 1;
+    if (x + 1 < W - dRight - 1 && dRight + 1 < W)
+        R = W - dRight - 1;
+    return R;
+}
+
 } // namespace
 
 void CBaseRender::CropWhiteEdge(int top, int bottom, int left, int right)
@@ -133,48 +190,64 @@ void CBaseRender::CropWhiteEdge(int top, int bottom, int left, int right)
     const long dRight = mm_2_dots(right);
 
     // Each scan stops at its first ink pixel; the four are independent.
+    // One-bit pages are scanned a byte at a time (InkSpan); the result is
+    // the same: the first row with ink from either end, and the leftmost
+    // and rightmost columns that hold ink in any row.
+    const bool bytewise = m_image.GetBpp() == 1;
     if (bottom > 0) {
         bool found = false;
-        for (long y = H - 1; y >= 0 && !found; --y)
-            for (long x = 0; x < W; ++x)
-                if (IsInk(m_image, x, y)) {
-                    E = std::min(H - 1 - y, dBottom);
-                    found = true;
-                    break;
-                }
+        for (long y = H - 1; y >= 0 && !found; --y) {
+            long first = -1, last = -1;
+            if (bytewise ? InkSpan(m_image, y, first, last) : FirstInk(m_image, y, W) >= 0) {
+                E = std::min(H - 1 - y, dBottom);
+                found = true;
+            }
+        }
     }
     if (top > 0) {
         bool found = false;
-        for (long y = 0; y < H && !found; ++y)
-            for (long x = 0; x < W; ++x)
-                if (IsInk(m_image, x, y)) {
-                    S = std::min(y, dTop);
-                    found = true;
-                    break;
-                }
+        for (long y = 0; y < H && !found; ++y) {
+            long first = -1, last = -1;
+            if (bytewise ? InkSpan(m_image, y, first, last) : FirstInk(m_image, y, W) >= 0) {
+                S = std::min(y, dTop);
+                found = true;
+            }
+        }
     }
-    if (left > 0) {
-        bool found = false;
-        for (long x = 0; x < W && !found; ++x)
-            for (long y = 0; y < H; ++y)
-                if (IsInk(m_image, x, y)) {
-                    L = std::min(x, dLeft);
-                    found = true;
-                    break;
-                }
-    }
-    if (right > 0) {
-        bool found = false;
-        for (long x = W - 1; x >= 0 && !found; --x)
-            for (long y = 0; y < H; ++y)
-                if (IsInk(m_image, x, y)) {
-                    R = x + 1;
-                    // This side drops up to dRight + 1 white columns.
-                    if (x + 1 < W - dRight - 1 && dRight + 1 < W)
-                        R = W - dRight - 1;
-                    found = true;
-                    break;
-                }
+    if ((left > 0 || right > 0) && bytewise) {
+        long minX = W, maxX = -1;
+        for (long y = 0; y < H; ++y) {
+            long first = -1, last = -1;
+            if (InkSpan(m_image, y, first, last)) {
+                minX = std::min(minX, first);
+                maxX = std::max(maxX, last);
+            }
+        }
+        if (left > 0 && maxX >= 0)
+            L = std::min(minX, dLeft);
+        if (right > 0 && maxX >= 0)
+            R = RightEdge(maxX, W, dRight);
+    } else {
+        if (left > 0) {
+            bool found = false;
+            for (long x = 0; x < W && !found; ++x)
+                for (long y = 0; y < H; ++y)
+                    if (IsInk(m_image, x, y)) {
+                        L = std::min(x, dLeft);
+                        found = true;
+                        break;
+                    }
+        }
+        if (right > 0) {
+            bool found = false;
+            for (long x = W - 1; x >= 0 && !found; --x)
+                for (long y = 0; y < H; ++y)
+                    if (IsInk(m_image, x, y)) {
+                        R = RightEdge(x, W, dRight);
+                        found = true;
+                        break;
+                    }
+        }
     }
 
     // Crop measures top and bottom from the end of storage: top E, bottom

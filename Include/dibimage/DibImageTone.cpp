@@ -9,6 +9,12 @@
 #include <new>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "DibImageBands.h"
+
 namespace {
 
 // Integer grey weights; they sum to 1024, so equal channels keep their value.
@@ -87,74 +93,34 @@ void BinariseRows(const CDibImage& src, CDibImage& dst, tagImageInfo& info, Whit
     for (unsigned y = 0; y < h; ++y) {
         if (!RowStart(info, y, h))
             break;
-        CBitPacker out(dst.GetBits(y));
         if (bDirect) {
+            // Eight pixels to a byte; the bits after the last pixel are 0.
             const uint8_t* s = src.GetBits(y);
-            for (unsigned x = 0; x < w; ++x)
-                out.Put(white(s[x], x, y));
-        } else {
-            for (unsigned x = 0; x < w; ++x)
-                out.Put(white(src.GetPixelIndex(x, y), x, y));
+            uint8_t* d = dst.GetBits(y);
+            unsigned x = 0;
+            for (; x + 8 <= w; x += 8) {
+                unsigned byte = 0;
+                for (unsigned i = 0; i < 8; ++i)
+                    byte = (byte << 1) | (white(s[x + i], x + i, y) ? 1u : 0u);
+                d[x / 8] = static_cast<uint8_t>(byte);
+            }
+            if (x < w) {
+                unsigned byte = 0;
+                for (unsigned i = 0; i < 8; ++i)
+                    byte = (byte << 1) | (x + i < w && white(s[x + i], x + i, y) ? 1u : 0u);
+                d[x / 8] = static_cast<uint8_t>(byte);
+            }
+            continue;
         }
+        CBitPacker out(dst.GetBits(y));
+        for (unsigned x = 0; x < w; ++x)
+            out.Put(white(src.GetPixelIndex(x, y), x, y));
         out.Flush();
     }
 }
 
 // ---------------------------------------------------------------------------
 // Error diffusion
-
-struct tagTap {
-    int dx;
-    int dy;
-    int weight;
-};
-
-// Each kernel: the divisor, the neighbours with their weights, and the rows
-// it reaches (the current one included).
-struct CFloydSteinberg {
-    static constexpr int kDivisor = 16;
-    static constexpr unsigned kRows = 2;
-    static constexpr tagTap kTaps[] = {{1, 0, 7}, {-1, 1, 3}, {0, 1, 5}, {1, 1, 1}};
-};
-
-struct CBurkes {
-    static constexpr int kDivisor = 32;
-    static constexpr unsigned kRows = 2;
-    static constexpr tagTap kTaps[] = {{1, 0, 8},  {2, 0, 4},  {-2, 1, 2}, {-1, 1, 4},
-                                       {0, 1, 8},  {1, 1, 4},  {2, 1, 2}};
-};
-
-struct CStucki {
-    static constexpr int kDivisor = 42;
-    static constexpr unsigned kRows = 3;
-    static constexpr tagTap kTaps[] = {{1, 0, 8},  {2, 0, 4},  {-2, 1, 2}, {-1, 1, 4},
-                                       {0, 1, 8},  {1, 1, 4},  {2, 1, 2},  {-2, 2, 1},
-                                       {-1, 2, 2}, {0, 2, 4},  {1, 2, 2},  {2, 2, 1}};
-};
-
-struct CJarvisJudiceNinke {
-    static constexpr int kDivisor = 48;
-    static constexpr unsigned kRows = 3;
-    static constexpr tagTap kTaps[] = {{1, 0, 7},  {2, 0, 5},  {-2, 1, 3}, {-1, 1, 5},
-                                       {0, 1, 7},  {1, 1, 5},  {2, 1, 3},  {-2, 2, 1},
-                                       {-1, 2, 3}, {0, 2, 5},  {1, 2, 3},  {2, 2, 1}};
-};
-
-struct CSierra {
-    static constexpr int kDivisor = 32;
-    static constexpr unsigned kRows = 3;
-    static constexpr tagTap kTaps[] = {{1, 0, 5},  {2, 0, 3},  {-2, 1, 2}, {-1, 1, 4},
-                                       {0, 1, 5},  {1, 1, 4},  {2, 1, 2},  {-1, 2, 2},
-                                       {0, 2, 3},  {1, 2, 2}};
-};
-
-struct CStevensonArce {
-    static constexpr int kDivisor = 200;
-    static constexpr unsigned kRows = 4;
-    static constexpr tagTap kTaps[] = {{2, 0, 32},  {-3, 1, 12}, {-1, 1, 26}, {1, 1, 30},
-                                       {3, 1, 16},  {-2, 2, 12}, {0, 2, 26},  {2, 2, 12},
-                                       {-3, 3, 5},  {-1, 3, 12}, {1, 3, 12},  {3, 3, 5}};
-};
 
 // Columns a kernel reaches on either side of the pixel.
 constexpr unsigned kDiffusePad = 3;
@@ -288,10 +254,73 @@ void DiffuseRowsIndexed(CDibImage& src, CDibImage& dst, tagImageInfo& info)
     }
 }
 
+// ---------------------------------------------------------------------------
+// Error diffusion over bands of eight rows (DibImageBands.h), with SSE2 where
+// the processor has it and plain vector code elsewhere.
+
+struct tagLanes8 {
+    typedef int16_t V __attribute__((vector_size(16)));
+    typedef uint16_t U __attribute__((vector_size(16)));
+    static constexpr int kLanes = 8;
+
+    static V AddSaturated(V a, V b)
+    {
+#if defined(__SSE2__)
+        return reinterpret_cast<V>(
+            _mm_adds_epi16(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
+#else
+        V r;
+        for (int j = 0; j < kLanes; ++j) {
+            const int v = a[j] + b[j];
+            r[j] = static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+        }
+        return r;
+#endif
+    }
+
+    static unsigned Bits(V m)
+    {
+#if defined(__SSE2__)
+        const __m128i v = reinterpret_cast<__m128i>(m);
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(v, v))) & 0xFFu;
+#else
+        unsigned bits = 0;
+        for (int j = 0; j < kLanes; ++j)
+            bits |= (static_cast<unsigned>(m[j]) & 1u) << j;
+        return bits;
+#endif
+    }
+
+    static V ShiftIn(V v, int16_t first)
+    {
+        const V zero = {};
+        V r = __builtin_shufflevector(v, zero, 8, 0, 1, 2, 3, 4, 5, 6);
+        r[0] = first;
+        return r;
+    }
+};
+
+} // namespace
+
+bool DiffuseBands8(int method, const CDibImage& src, CDibImage& dst)
+{
+    return DiffuseBandsWith<tagLanes8>(method, src, dst);
+}
+
+namespace {
+
 template <class K>
-void DiffuseRows(CDibImage& src, CDibImage& dst, tagImageInfo& info)
+void DiffuseRows(int method, CDibImage& src, CDibImage& dst, tagImageInfo& info)
 {
     if (src.GetBpp() == 8) {
+        // The bands leave the progress where the last row of the row loop
+        // leaves it; a pending abort goes the row-by-row way, which obeys it.
+        if (info.iAbortRequest == 0 &&
+            (DiffuseBands16(method, src, dst) || DiffuseBands8(method, src, dst))) {
+            const unsigned h = src.GetHeight();
+            info.iProgressPercent = static_cast<int32_t>(uint64_t{100} * (h - 1) / h);
+            return;
+        }
         const std::size_t bytes = K::kRows * (std::size_t{src.GetWidth()} + 2 * kDiffusePad);
         uint8_t* ring = new (std::nothrow) uint8_t[bytes];
         if (ring) {
@@ -411,10 +440,17 @@ bool CDibImage::GrayScale()
                                        : 0;
 
     if (bpp == 8) {
+        // A grey ramp maps every index to itself (the weights sum to 1024),
+        // and so does any palette whose blue bytes now count 0..255: then
+        // the pixels stay as they are.
+        bool identity = colours == 256;
+        for (unsigned j = 0; j < colours && identity; ++j)
+            identity = blue[j] == j;
         uint8_t* p = m_info.pPixels;
         const std::size_t n = m_dibHeader.biSizeImage;
-        for (std::size_t i = 0; i < n; ++i)
-            p[i] = blue[p[i]];
+        if (!identity)
+            for (std::size_t i = 0; i < n; ++i)
+                p[i] = blue[p[i]];
         SetGrayPalette();
         return true;
     }
@@ -588,19 +624,19 @@ bool CDibImage::Dither(int method)
         });
         break;
     case 2:
-        DiffuseRows<CBurkes>(*this, result, m_info);
+        DiffuseRows<CBurkes>(method, *this, result, m_info);
         break;
     case 3:
-        DiffuseRows<CStucki>(*this, result, m_info);
+        DiffuseRows<CStucki>(method, *this, result, m_info);
         break;
     case 4:
-        DiffuseRows<CJarvisJudiceNinke>(*this, result, m_info);
+        DiffuseRows<CJarvisJudiceNinke>(method, *this, result, m_info);
         break;
     case 5:
-        DiffuseRows<CSierra>(*this, result, m_info);
+        DiffuseRows<CSierra>(method, *this, result, m_info);
         break;
     case 6:
-        DiffuseRows<CStevensonArce>(*this, result, m_info);
+        DiffuseRows<CStevensonArce>(method, *this, result, m_info);
         break;
     case 7: {
         // Bayer table of order 4 built here; only its first 16 entries are
@@ -626,7 +662,7 @@ bool CDibImage::Dither(int method)
         });
         break;
     default:
-        DiffuseRows<CFloydSteinberg>(*this, result, m_info);
+        DiffuseRows<CFloydSteinberg>(method, *this, result, m_info);
         break;
     }
 

@@ -4,9 +4,13 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <syslog.h>
 #include <unistd.h>
 #include <vector>
@@ -86,6 +90,109 @@ void SkipPage(cups_raster_t* ras, const cups_page_header2_t& h)
     }
 }
 
+// The raster stream's bytes, read ahead in large blocks. libcups asks for
+// every line of an uncompressed page with a read of its own, which would
+// cost one system call per line; here it is served from memory. The bytes,
+// their order, end of stream and errors reach libcups as read(2) gives them.
+class CRasterInput {
+public:
+    explicit CRasterInput(int fd) : m_fd(fd), m_data(kBlock) {}
+
+    static ssize_t Read(void* ctx, unsigned char* buf, size_t bytes)
+    {
+        return static_cast<CRasterInput*>(ctx)->Take(buf, bytes);
+    }
+
+private:
+    static const size_t kBlock = 65536;
+
+    // read(2), repeated when interrupted.
+    ssize_t ReadFd(unsigned char* buf, size_t bytes)
+    {
+        ssize_t n;
+        while ((n = read(m_fd, buf, bytes)) < 0)
+            if (errno != EINTR && errno != EAGAIN)
+                return -1;
+        return n;
+    }
+
+    ssize_t Take(unsigned char* buf, size_t bytes)
+    {
+        if (m_pos == m_len) {
+            // A request as large as a block goes straight to the caller.
+            if (bytes >= kBlock)
+                return ReadFd(buf, bytes);
+            const ssize_t n = ReadFd(m_data.data(), kBlock);
+            if (n <= 0)
+                return n;
+            m_pos = 0;
+            m_len = static_cast<size_t>(n);
+        }
+        const size_t n = bytes < m_len - m_pos ? bytes : m_len - m_pos;
+        std::memcpy(buf, m_data.data() + m_pos, n);
+        m_pos += n;
+        return static_cast<ssize_t>(n);
+    }
+
+    int m_fd;
+    std::vector<unsigned char> m_data;
+    size_t m_pos = 0;
+    size_t m_len = 0;
+};
+
+// Every page allocates blocks of its own size (the page buffer, the page
+// image, the one-bit result) and frees them again. The C library would map
+// such blocks fresh from the system for every page and fault in every page
+// of them; kept on the heap, the next page reuses the same memory.
+void KeepPageMemory()
+{
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
+}
+
+// Complements n bytes in place, eight at a time.
+void InvertBytes(unsigned char* p, size_t n)
+{
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        w = ~w;
+        std::memcpy(p + i, &w, 8);
+    }
+    for (; i < n; ++i)
+        p[i] = static_cast<unsigned char>(~p[i]);
+}
+
+// Reads the lines of a page straight into the page buffer. Colour space K
+// has ink high; the page image has white high, so those lines are inverted.
+// Lines a cut-off page did not deliver, a partly read line included, are
+// white paper.
+void ReadPage(cups_raster_t* ras, const cups_page_header2_t& header, CMyBuffer& buffer)
+{
+    const size_t bpl = header.cupsBytesPerLine;
+    const int pageBytes = static_cast<int>(header.cupsHeight * header.cupsBytesPerLine);
+    buffer.InitBuffer(pageBytes);
+    if (buffer.GetBufferLength() != pageBytes) {
+        // No memory for the page: its data is passed over, and page intake
+        // finds no lines.
+        buffer.InitBuffer(0);
+        SkipPage(ras, header);
+        return;
+    }
+    unsigned char* page = buffer.GetBuffer();
+    size_t lines = 0;
+    if (bpl > 0)
+        while (lines < header.cupsHeight &&
+               cupsRasterReadPixels(ras, page + lines * bpl, header.cupsBytesPerLine) != 0)
+            ++lines;
+    if (RawField(header.cupsColorSpace) == CUPS_CSPACE_K)
+        InvertBytes(page, lines * bpl);
+    std::memset(page + lines * bpl, 0xFF, static_cast<size_t>(pageBytes) - lines * bpl);
+}
+
 template <class T>
 void CreateBackEnd(ppd_file_t* ppd, const char* modelName)
 {
@@ -101,6 +208,7 @@ int CCupsInstance::Run(int argc, char** argv)
 {
     // Set-up: every message reaches the scheduler at once.
     setbuf(stderr, nullptr);
+    KeepPageMemory();
 
     if (argc != 6 && argc != 7) {
         _cupsLangPrintFilter(stderr, "ERROR", "%s job-id user title copies options [file]",
@@ -118,7 +226,8 @@ int CCupsInstance::Run(int argc, char** argv)
         }
     }
 
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    CRasterInput input(fd);
+    cups_raster_t* ras = cupsRasterOpenIO(CRasterInput::Read, &input, CUPS_RASTER_READ);
 
     Canceled = 0;
     sigset(SIGTERM, CancelJob);
@@ -188,6 +297,8 @@ int CCupsInstance::Run(int argc, char** argv)
     // and after each finished page, so a started page is always completed.
     Page = 0;
     cups_page_header2_t header;
+    // One page buffer for the job: it keeps its storage from page to page.
+    CMyBuffer buffer;
     while (cupsRasterReadHeader2(ras, &header)) {
         if (Canceled)
             break;
@@ -196,29 +307,10 @@ int CCupsInstance::Run(int argc, char** argv)
         fprintf(stderr, "PAGE: %d 1\n", Page);
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
-        CMyBuffer buffer;
         if (PageFits(header)) {
-            const int bpl = static_cast<int>(header.cupsBytesPerLine);
-            const int pageBytes = static_cast<int>(header.cupsHeight * header.cupsBytesPerLine);
-            buffer.SetBufferSize(pageBytes);
-            std::vector<unsigned char> line(header.cupsBytesPerLine);
-            // Colour space K has ink high; the page image has white high.
-            const bool invert = RawField(header.cupsColorSpace) == CUPS_CSPACE_K;
-            for (unsigned y = 0; y < header.cupsHeight; y++) {
-                if (bpl == 0 || cupsRasterReadPixels(ras, line.data(), header.cupsBytesPerLine) == 0)
-                    break;
-                if (invert)
-                    for (unsigned char& b : line)
-                        b = static_cast<unsigned char>(~b);
-                buffer.AddBuffer(line.data(), bpl);
-            }
-            // Lines a cut-off page did not deliver are white paper.
-            if (buffer.GetBufferLength() < pageBytes) {
-                const std::vector<unsigned char> white(header.cupsBytesPerLine, 0xFF);
-                while (buffer.GetBufferLength() < pageBytes)
-                    buffer.AddBuffer(white.data(), bpl);
-            }
+            ReadPage(ras, header, buffer);
         } else {
+            buffer.InitBuffer(0);
             SkipPage(ras, header);
         }
 

@@ -162,9 +162,9 @@ FilterProcess::FilterProcess(const FilterOptions& opts)
     m_outPath = m_captureOut ? m_dir + "/out" : opts.stdoutPath;
     m_errPath = m_dir + "/err";
     m_logPath = m_dir + "/log";
+    // Close-on-exec, so that the filter holds no copy of the write end and
+    // sees the end of its input when the test closes it.
     int fds[2];
-    // Close-on-exec, so that the filter holds no end of its own input pipe
-    // and sees the end of input when the test closes it.
     if (pipe2(fds, O_CLOEXEC) != 0)
         return;
     m_pid = Spawn(opts, fds[0], m_outPath, m_errPath, m_logPath);

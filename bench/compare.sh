@@ -1,0 +1,135 @@
+#!/bin/bash
+# Whole-process comparison of bandrill with CUPS's own label filter.
+#
+# Writes a job of 20 labels of 812 x 1218 dots (4 x 6 in at 203 dpi) with
+# libcups, once at 1 bit per pixel (colour space K, as label PPDs ask for)
+# and once as 8-bit grey, and runs, alternately and RUNS times each:
+#
+#   rastertolabel  on the 1-bit job, with the Zebra ZPL PPD that ppdc builds
+#                  from CUPS's sample.drv;
+#   bandrill       on the 1-bit job, with the project's TSPL PPD (model
+#                  number 20, ppd/bandrill.drv) and its default settings;
+#   bandrill       on the 8-bit job, same PPD, so Burkes dithering (the
+#                  default ImageFilter 3) runs on every page.
+#
+# Each run is one process started the way the scheduler starts a filter
+# (raster on standard input, output and messages to /dev/null); its wall time
+# includes start-up, PPD parsing and exit. Prints the median wall times, the
+# ratios against rastertolabel and the median peak resident set sizes.
+#
+# Usage: bench/compare.sh [RUNS]
+# Environment: BUILD (build directory, default build-bench, configured here
+# as RelWithDebInfo), PAGES (default 20), COMPRESSED=1 to write the jobs as
+# compressed (version 2) raster streams, KEEP=1 to keep the work directory.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+RUNS=${1:-30}
+PAGES=${PAGES:-20}
+BUILD=${BUILD:-$ROOT/build-bench}
+RTL=${RASTERTOLABEL:-/usr/lib/cups/filter/rastertolabel}
+DRV=/usr/share/cups/drv/sample.drv
+
+for tool in ppdc "$RTL"; do
+    command -v "$tool" >/dev/null || { echo "compare: $tool not found (package cups, cups-ppdc)" >&2; exit 1; }
+done
+
+# The optimised build, never the sanitizer one.
+if [ -f "$BUILD/CMakeCache.txt" ] && grep -q '^BANDRILL_SANITIZE:BOOL=ON' "$BUILD/CMakeCache.txt"; then
+    echo "compare: $BUILD is a sanitizer build; use another BUILD directory" >&2
+    exit 1
+fi
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBANDRILL_BENCH=ON \
+          -DBANDRILL_TESTS=OFF >/dev/null
+fi
+cmake --build "$BUILD" -j2 --target bandrill bandrill-bench-mkjob bandrill-bench-run >/dev/null
+BANDRILL="$BUILD/bandrill"
+MKJOB="$BUILD/bench/bandrill-bench-mkjob"
+RUN="$BUILD/bench/bandrill-bench-run"
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/bandrill-compare.XXXXXX")
+if [ "${KEEP:-0}" = 1 ]; then
+    echo "compare: work directory $WORK"
+else
+    trap 'rm -rf "$WORK"' EXIT
+fi
+
+mode=()
+[ "${COMPRESSED:-0}" = 1 ] && mode=(--compressed)
+"$MKJOB" "$WORK/job1.ras" --bpp 1 --pages "$PAGES" "${mode[@]}"
+"$MKJOB" "$WORK/job8.ras" --bpp 8 --pages "$PAGES" "${mode[@]}"
+
+# CUPS's Zebra ZPL PPD, built from the sample driver file.
+mkdir -p "$WORK/ppd"
+ppdc -d "$WORK/ppd" "$DRV" 2>/dev/null
+ZEBRA=$(grep -l '^\*ModelName: "Zebra ZPL Label Printer"' "$WORK"/ppd/*.ppd | head -n1)
+[ -n "$ZEBRA" ] || { echo "compare: no Zebra ZPL PPD from $DRV" >&2; exit 1; }
+
+# bandrill's queue: the project's own TSPL PPD at 203 dpi, every option at
+# its default (ImageFilter 3, Burkes).
+ppdc -d "$WORK/ppd" "$ROOT/ppd/bandrill.drv" 2>/dev/null
+TSPL="$WORK/ppd/bandrill-tspl-203.ppd"
+[ -f "$TSPL" ] || { echo "compare: no TSPL PPD from $ROOT/ppd/bandrill.drv" >&2; exit 1; }
+
+run() { # name job ppd program
+    PPD="$3" "$RUN" "$2" /dev/null /dev/null -- "$4" 1 bench job 1 "" >>"$WORK/$1.log"
+}
+
+# One checked run of each, keeping the output.
+check() { # name job ppd program
+    PPD="$3" "$RUN" "$2" "$WORK/$1.out" "$WORK/$1.err" -- "$4" 1 bench job 1 "" >"$WORK/$1.first"
+    if ! grep -q 'status=0' "$WORK/$1.first" || [ ! -s "$WORK/$1.out" ]; then
+        echo "compare: $1 failed: $(cat "$WORK/$1.first")" >&2
+        tail -n 5 "$WORK/$1.err" >&2
+        exit 1
+    fi
+}
+check rtl1 "$WORK/job1.ras" "$ZEBRA" "$RTL"
+check bdr1 "$WORK/job1.ras" "$TSPL" "$BANDRILL"
+check bdr8 "$WORK/job8.ras" "$TSPL" "$BANDRILL"
+
+# Alternating runs; the order rotates every round so that none of the three
+# always follows the same one.
+names=(rtl1 bdr1 bdr8)
+jobs=("$WORK/job1.ras" "$WORK/job1.ras" "$WORK/job8.ras")
+ppds=("$ZEBRA" "$TSPL" "$TSPL")
+progs=("$RTL" "$BANDRILL" "$BANDRILL")
+for ((i = 0; i < RUNS; i++)); do
+    for ((k = 0; k < 3; k++)); do
+        j=$(((i + k) % 3))
+        run "${names[j]}" "${jobs[j]}" "${ppds[j]}" "${progs[j]}"
+    done
+done
+
+median() { # name field -> median of the field over the runs
+    sed -n "s/.*$2=\([0-9]*\).*/\1/p" "$WORK/$1.log" | sort -n |
+        awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+}
+
+r1=$(median rtl1 wall_us); b1=$(median bdr1 wall_us); b8=$(median bdr8 wall_us)
+m_r1=$(median rtl1 maxrss_kb); m_b1=$(median bdr1 maxrss_kb); m_b8=$(median bdr8 maxrss_kb)
+fails=$(cat "$WORK"/*.log | grep -vc 'status=0' || true)
+
+page1=$(((812 + 7) / 8 * 1218))
+page8=$((812 * 1218))
+limit() { echo $(( ($1 * 5 / 2 + 8 * 1048576) / 1024 )); }
+
+echo "Job: $PAGES labels of 812 x 1218 dots at 203 dpi; $RUNS runs each, alternating;" \
+     "raster stream $([ "${COMPRESSED:-0}" = 1 ] && echo compressed || echo uncompressed)"
+echo "Output bytes: rastertolabel $(stat -c %s "$WORK/rtl1.out"), bandrill 1-bit $(stat -c %s "$WORK/bdr1.out")," \
+     "bandrill 8-bit $(stat -c %s "$WORK/bdr8.out")"
+awk -v r1="$r1" -v b1="$b1" -v b8="$b8" -v mr1="$m_r1" -v mb1="$m_b1" -v mb8="$m_b8" \
+    -v l1="$(limit $page1)" -v l8="$(limit $page8)" -v pages="$PAGES" 'BEGIN {
+    printf "%-34s %10s %9s %12s %14s\n", "", "median ms", "ratio", "peak RSS KiB", "RSS limit KiB"
+    printf "%-34s %10.2f %9s %12d %14s\n", "rastertolabel, 1-bit job (ZPL)", r1 / 1000, "1.00", mr1, "-"
+    printf "%-34s %10.2f %9.2f %12d %14d\n", "bandrill, 1-bit job (TSPL)", b1 / 1000, b1 / r1, mb1, l1
+    printf "%-34s %10.2f %9.2f %12d %14d\n", "bandrill, 8-bit job (TSPL, Burkes)", b8 / 1000, b8 / r1, mb8, l8
+    printf "Goals: 1-bit ratio <= 0.50 (%s), 8-bit ratio <= 1.00 (%s), RSS within limits (%s)\n",
+        (b1 / r1 <= 0.5 ? "met" : "missed"), (b8 / r1 <= 1.0 ? "met" : "missed"),
+        (mb1 <= l1 && mb8 <= l8 ? "met" : "missed")
+}'
+if [ "$fails" != 0 ]; then
+    echo "compare: $fails runs did not exit with status 0" >&2
+    exit 1
+fi

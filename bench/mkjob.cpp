@@ -1,0 +1,63 @@
+// bandrill-bench-mkjob: writes a raster job of labels with libcups, as the
+// step before the last filter of a CUPS queue would send it.
+//
+//   bandrill-bench-mkjob OUT.ras [--bpp 1|8|24] [--pages N] [--width W]
+//                        [--height H] [--dpi D] [--compressed]
+//
+// One-bit jobs are in colour space K (a set bit prints), as label PPDs ask
+// for; eight-bit jobs are grey in colour space W (0 black), 24-bit jobs RGB.
+// Defaults: 20
+// pages of 812 x 1218 dots at 203 dpi, 1 bit, uncompressed stream.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "BenchPages.h"
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr,
+                     "usage: %s OUT.ras [--bpp 1|8|24] [--pages N] [--width W] [--height H] "
+                     "[--dpi D] [--compressed]\n",
+                     argv[0]);
+        return 2;
+    }
+    unsigned bpp = 1, pages = 20, width = 812, height = 1218, dpi = 203;
+    bool compressed = false;
+    for (int i = 2; i < argc; ++i) {
+        unsigned* target = nullptr;
+        if (!std::strcmp(argv[i], "--bpp"))
+            target = &bpp;
+        else if (!std::strcmp(argv[i], "--pages"))
+            target = &pages;
+        else if (!std::strcmp(argv[i], "--width"))
+            target = &width;
+        else if (!std::strcmp(argv[i], "--height"))
+            target = &height;
+        else if (!std::strcmp(argv[i], "--dpi"))
+            target = &dpi;
+        else if (!std::strcmp(argv[i], "--compressed"))
+            compressed = true;
+        else {
+            std::fprintf(stderr, "unknown argument %s\n", argv[i]);
+            return 2;
+        }
+        if (target) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "%s needs a value\n", argv[i]);
+                return 2;
+            }
+            *target = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        }
+    }
+    if ((bpp != 1 && bpp != 8 && bpp != 24) || !width || !height || !dpi) {
+        std::fprintf(stderr, "bad page shape\n");
+        return 2;
+    }
+    if (!bench::WriteJob(argv[1], bpp, pages, width, height, dpi, compressed)) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
