@@ -118,6 +118,8 @@ void RasterJobSeeds()
         Put("raster_job", m + "roll_two_pages", JobHead(model, 0, roll) + twoPages);
     }
     Put("raster_job", "20_label_32bit", JobHead(20, 0, label) + rgba);
+    Put("raster_job", "21_100dpi", JobHead(21, 0, label) + RasterBytes({Drawing(40, 24, 8, CUPS_CSPACE_W, 100)}));
+    Put("raster_job", "22_300dpi", JobHead(22, 0, cropped) + RasterBytes({Drawing(40, 24, 8, CUPS_CSPACE_W, 300)}));
     Put("raster_job", "20_label_k", JobHead(20, 0, label) + k);
     Put("raster_job", "22_recording_pwg", JobHead(22, 0, recording) + pwg);
     Put("raster_job", "23_refused_then_printed", JobHead(23, 0, label) + refused);
