@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "AsciiImage.h"
+#include "RecordingPrinter.h"
 #include "PrinterPeriPage.h"
 
 using testing_support::AsciiPicture;
@@ -14,65 +15,12 @@ using testing_support::MakeAsciiImage;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using testing_support::Bytes;
+using testing_support::Cat;
+using testing_support::DecodeRaster;
+using testing_support::Slice;
 
-// The back end without CUPS: every WriteSpool call is kept as one chunk,
-// every trace as its formatted text.
-class RecordingPeriPage : public CPrinterPeriPage {
-public:
-    void WriteSpool(const void* data, int length) override
-    {
-        const unsigned char* p = static_cast<const unsigned char*>(data);
-        writes.emplace_back(p, p + length);
-    }
-    void AddLog(const char* format, ...) override
-    {
-        char text[512];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        logs.emplace_back(text);
-    }
-    std::vector<Bytes> writes;
-    std::vector<std::string> logs;
-};
-
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-Bytes Slice(const Bytes& b, size_t from, size_t n)
-{
-    if (from > b.size())
-        return Bytes();
-    n = std::min(n, b.size() - from);
-    return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + n));
-}
-
-// Decodes GS v 0 raster rows (a set bit prints) back to ASCII art. A set
-// bit beyond the width would print a stray dot: such a row ends in '!'.
-std::vector<std::string> DecodeRaster(const Bytes& data, int widthBytes, int width)
-{
-    std::vector<std::string> rows;
-    for (size_t off = 0; off + widthBytes <= data.size(); off += widthBytes) {
-        std::string row;
-        bool stray = false;
-        for (int x = 0; x < widthBytes * 8; ++x) {
-            const bool ink = (data[off + x / 8] >> (7 - x % 8)) & 1;
-            if (x < width)
-                row += ink ? 'X' : '.';
-            else
-                stray = stray || ink;
-        }
-        rows.push_back(stray ? row + "!" : row);
-    }
-    return rows;
-}
+class RecordingPeriPage : public testing_support::TRecordingPrinter<CPrinterPeriPage> {};
 
 const Bytes kStart = {0x10, 0xFF, 0xFE, 0x01};
 const Bytes kReset = {0x1B, 0x40, 0x00};      // ESC @, 00

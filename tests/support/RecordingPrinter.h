@@ -1,0 +1,74 @@
+// A printer back end without CUPS, for unit tests: every WriteSpool call is
+// kept as one chunk and every trace as its formatted text. Also the byte
+// helpers the back end tests share.
+#pragma once
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+using Bytes = std::vector<unsigned char>;
+
+template <class T>
+class TRecordingPrinter : public T {
+public:
+    void WriteSpool(const void* data, int length) override
+    {
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        writes.emplace_back(p, p + length);
+    }
+    void AddLog(const char* format, ...) override
+    {
+        char text[512];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        logs.emplace_back(text);
+    }
+    std::vector<Bytes> writes;
+    std::vector<std::string> logs;
+};
+
+inline Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+inline Bytes Slice(const Bytes& b, size_t from, size_t n)
+{
+    if (from > b.size())
+        return Bytes();
+    n = std::min(n, b.size() - from);
+    return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + n));
+}
+
+// Decodes raster rows in which a set bit prints back to ASCII art. A set
+// bit beyond the width would print a stray dot: such a row ends in '!'.
+inline std::vector<std::string> DecodeRaster(const Bytes& data, int widthBytes, int width)
+{
+    std::vector<std::string> rows;
+    for (size_t off = 0; off + widthBytes <= data.size(); off += widthBytes) {
+        std::string row;
+        bool stray = false;
+        for (int x = 0; x < widthBytes * 8; ++x) {
+            const bool ink = (data[off + x / 8] >> (7 - x % 8)) & 1;
+            if (x < width)
+                row += ink ? 'X' : '.';
+            else
+                stray = stray || ink;
+        }
+        rows.push_back(stray ? row + "!" : row);
+    }
+    return rows;
+}
+
+} // namespace testing_support
