@@ -165,17 +165,17 @@ void PpdSettingsSeeds()
         "Darkness=99999 Rotate=7 Threshold=99999 CropEdgeLeft=-5 NoSuchOption=1",
     };
     for (int model = 20; model <= 24; ++model) {
-        PpdSpec spec;
-        spec.modelNumber = model;
-        spec.personality = "TSPL";
-        spec.options = all;
-        const std::string ppd = MakePpdText(spec);
+        PpdModel ppdModel;
+        ppdModel.modelNumber = model;
+        ppdModel.personality = "TSPL";
+        ppdModel.options = all;
+        const std::string ppd = MakePpdText(ppdModel);
         int n = 0;
         for (const char* o : jobOptions)
             Put("ppd_settings", std::to_string(model) + "_options_" + std::to_string(n++),
                 std::string(o) + '\0' + ppd);
     }
-    PpdSpec bare;
+    PpdModel bare;
     bare.modelName = "";
     Put("ppd_settings", "20_no_options", MakePpdText(bare));
     Put("ppd_settings", "not_a_ppd", std::string("Darkness=3") + '\0' + "this is not a PPD file\n");

@@ -205,15 +205,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Files& files = TheFiles();
     CFuzzInput in(data, size);
 
-    testing_support::PpdSpec spec;
-    spec.modelNumber = ModelFor(in.Byte());
-    spec.personality = "TSPL";
+    testing_support::PpdModel ppdModel;
+    ppdModel.modelNumber = ModelFor(in.Byte());
+    ppdModel.personality = "TSPL";
     const uint8_t flags = in.Byte();
     const bool failingChannel = (flags & kFlagFailingChannel) == kFlagFailingChannel;
     for (int i = 0; i < kJobKeywordCount; ++i) {
         testing_support::PpdOption option;
         if (ChoiceFor(in.Byte(), kJobKeywords[i], &option))
-            spec.options.push_back(option);
+            ppdModel.options.push_back(option);
     }
     std::string options;
     if (flags & kFlagOptions) {
@@ -229,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return -1;
     const int pages = facts.pages;
 
-    files.ppd.Set(testing_support::MakePpdText(spec));
+    files.ppd.Set(testing_support::MakePpdText(ppdModel));
     files.raster.Set(raster, rasterSize);
     files.out.Clear();
     CupsResetOutput();
@@ -256,9 +256,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool outputFailed = CupsOutputFailed();
     CupsResetOutput();
 
-    if (spec.modelNumber < 20 || spec.modelNumber > 24) {
+    if (ppdModel.modelNumber < 20 || ppdModel.modelNumber > 24) {
         FUZZ_CHECK(rc == 1 && out.empty() && t.started == 0 && err == "ERROR: Unknow ModelNumber.\n",
-                   "unknown model %d: exit %d, stderr '%s'", spec.modelNumber, rc, err.c_str());
+                   "unknown model %d: exit %d, stderr '%s'", ppdModel.modelNumber, rc, err.c_str());
         return 0;
     }
 
@@ -298,11 +298,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                "printer channel failure reported wrongly: '%s'", err.c_str());
 
     // The printer stream: whole pages, one per page printed.
-    if (!failingChannel && !(spec.modelNumber == 20 && facts.zeroResolution)) {
+    if (!failingChannel && !(ppdModel.modelNumber == 20 && facts.zeroResolution)) {
         std::string error;
-        const int found = PagesInStream(spec.modelNumber, out, &error);
+        const int found = PagesInStream(ppdModel.modelNumber, out, &error);
         FUZZ_CHECK(found == printed, "model %d: %d pages printed, stream holds %d (%s)",
-                   spec.modelNumber, printed, found, error.c_str());
+                   ppdModel.modelNumber, printed, found, error.c_str());
     }
     return 0;
 }

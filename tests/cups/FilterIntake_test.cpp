@@ -45,11 +45,11 @@ protected:
     FilterResult Run(const std::vector<RasterPage>& pages, size_t cut = static_cast<size_t>(-1),
                      const std::string& stdoutPath = "")
     {
-        PpdSpec spec;
-        spec.modelNumber = 20;
-        spec.options = {{"ImageFilter", "0", {}}, {"Threshold", "128", {}}};
+        PpdModel ppdModel;
+        ppdModel.modelNumber = 20;
+        ppdModel.options = {{"ImageFilter", "0", {}}, {"Threshold", "128", {}}};
         FilterOptions o;
-        o.ppdPath = WritePpd(dir.Path("tspl.ppd"), spec);
+        o.ppdPath = WritePpd(dir.Path("tspl.ppd"), ppdModel);
         const std::string raster = dir.Path("job.ras");
         WriteRaster(raster, pages, cut);
         o.args = FilterArgs("", raster);

@@ -21,11 +21,11 @@ class FilterJob : public testing::Test {
 protected:
     std::string Ppd(int model = 20, const std::string& name = "Test Printer")
     {
-        PpdSpec spec;
-        spec.modelNumber = model;
-        spec.modelName = name;
-        spec.personality = "TSPL";
-        return WritePpd(dir.Path("printer.ppd"), spec);
+        PpdModel ppdModel;
+        ppdModel.modelNumber = model;
+        ppdModel.modelName = name;
+        ppdModel.personality = "TSPL";
+        return WritePpd(dir.Path("printer.ppd"), ppdModel);
     }
 
     std::string Raster(const std::vector<RasterPage>& pages, size_t cut = static_cast<size_t>(-1))
@@ -113,10 +113,10 @@ TEST_F(FilterJob, EmptyStreamFindsNoPages)
 
 TEST_F(FilterJob, ModelNameIsOptional)
 {
-    PpdSpec spec;
-    spec.modelName = "";
+    PpdModel ppdModel;
+    ppdModel.modelName = "";
     FilterOptions o;
-    o.ppdPath = WritePpd(dir.Path("noname.ppd"), spec);
+    o.ppdPath = WritePpd(dir.Path("noname.ppd"), ppdModel);
     FilterResult r = RunFilter(o);
     for (const Trace& t : r.log)
         EXPECT_EQ(t.text.rfind("ModelName=", 0), std::string::npos) << t.text;

@@ -33,9 +33,9 @@ struct Settings {
     Settings(const std::vector<PpdOption>& options, const std::string& jobOptions = "")
     {
         TempDir dir;
-        PpdSpec spec;
-        spec.options = options;
-        const std::string path = WritePpd(dir.Path("t.ppd"), spec);
+        PpdModel ppdModel;
+        ppdModel.options = options;
+        const std::string path = WritePpd(dir.Path("t.ppd"), ppdModel);
         ppd = ppdOpenFile(path.c_str());
         EXPECT_NE(ppd, nullptr);
         ppdMarkDefaults(ppd);

@@ -81,9 +81,9 @@ class PageReading : public testing::Test {
 protected:
     std::string Ppd()
     {
-        PpdSpec spec;
-        spec.modelNumber = 20;
-        return WritePpd(dir.Path("tspl.ppd"), spec);
+        PpdModel ppdModel;
+        ppdModel.modelNumber = 20;
+        return WritePpd(dir.Path("tspl.ppd"), ppdModel);
     }
 
     std::vector<RasterPage> Pages()

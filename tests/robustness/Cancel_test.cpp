@@ -87,9 +87,9 @@ std::vector<int> BitmapHeights(const std::string& out)
 TEST(Cancel, SigtermAtManyPointsLeavesOnlyWholePages)
 {
     TempDir dir;
-    PpdSpec spec;
-    spec.options = {{"ImageFilter", "0", {}}};
-    const std::string ppd = WritePpd(dir.Path("tspl.ppd"), spec);
+    PpdModel ppdModel;
+    ppdModel.options = {{"ImageFilter", "0", {}}};
+    const std::string ppd = WritePpd(dir.Path("tspl.ppd"), ppdModel);
 
     // Four pages told apart by their heights: 5, 6, 7 and 8 rows.
     std::vector<RasterPage> pages;

@@ -135,9 +135,9 @@ std::vector<size_t> HeaderEnds(const std::vector<RasterPage>& pages, cups_mode_t
 TEST(CutStream, EveryOffsetOfAShortJob)
 {
     TempDir dir;
-    PpdSpec spec;
-    spec.options = {{"ImageFilter", "0", {}}};
-    const std::string ppd = WritePpd(dir.Path("tspl.ppd"), spec);
+    PpdModel ppdModel;
+    ppdModel.options = {{"ImageFilter", "0", {}}};
+    const std::string ppd = WritePpd(dir.Path("tspl.ppd"), ppdModel);
 
     RasterPage grey = MakeRasterPage(16, 4, 8);
     RasterPage mono = MakeRasterPage(8, 2, 1);
@@ -172,8 +172,8 @@ TEST(CutStream, EveryOffsetOfAShortJob)
 TEST(CutStream, FilterProcessAtSampleOffsets)
 {
     TempDir dir;
-    PpdSpec spec;
-    const std::string ppd = WritePpd(dir.Path("tspl.ppd"), spec);
+    PpdModel ppdModel;
+    const std::string ppd = WritePpd(dir.Path("tspl.ppd"), ppdModel);
     RasterPage page = MakeRasterPage(16, 4, 8);
     SetRasterPixel(page, 3, 1, 0);
     const std::string stream = RasterBytes({page, page});

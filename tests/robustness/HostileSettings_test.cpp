@@ -54,11 +54,11 @@ protected:
 
     FilterResult Run(int model, const std::vector<PpdOption>& options, const std::string& jobOptions)
     {
-        PpdSpec spec;
-        spec.modelNumber = model;
-        spec.options = options;
+        PpdModel ppdModel;
+        ppdModel.modelNumber = model;
+        ppdModel.options = options;
         FilterOptions o;
-        o.ppdPath = WritePpd(dir.Path("printer.ppd"), spec);
+        o.ppdPath = WritePpd(dir.Path("printer.ppd"), ppdModel);
         o.args = FilterArgs(jobOptions, Raster());
         return RunFilter(o);
     }
@@ -170,7 +170,7 @@ TEST(LightAtLimits, TableIsTheLimitOfTheFormula)
 TEST(BrokenPpd, IsReportedAndNothingIsPrinted)
 {
     TempDir dir;
-    PpdSpec good;
+    PpdModel good;
     const std::string text = MakePpdText(good);
     struct Case {
         const char* what;

@@ -36,10 +36,10 @@ TEST(OutputFailure, FullDeviceInEveryLanguage)
     WriteRaster(dir.Path("job.ras"), {page, page});
     for (int model = 20; model <= 24; ++model) {
         SCOPED_TRACE(model);
-        PpdSpec spec;
-        spec.modelNumber = model;
+        PpdModel ppdModel;
+        ppdModel.modelNumber = model;
         FilterOptions o;
-        o.ppdPath = WritePpd(dir.Path("printer.ppd"), spec);
+        o.ppdPath = WritePpd(dir.Path("printer.ppd"), ppdModel);
         o.args = FilterArgs("", dir.Path("job.ras"));
         o.stdoutPath = "/dev/full";
         const FilterResult r = RunFilter(o);
@@ -58,8 +58,8 @@ TEST(OutputFailure, FullDeviceInEveryLanguage)
 TEST(OutputFailure, ReaderGoneBeforeTheFirstPage)
 {
     TempDir dir;
-    PpdSpec spec;
-    const std::string ppd = WritePpd(dir.Path("tspl.ppd"), spec);
+    PpdModel ppdModel;
+    const std::string ppd = WritePpd(dir.Path("tspl.ppd"), ppdModel);
     RasterPage page = MakeRasterPage(32, 6, 8);
     const std::string stream = RasterBytes({page, page});
     const size_t header = 4 + sizeof(cups_page_header2_t);

@@ -160,10 +160,10 @@ TEST(OutputLimit, HugeTsplPageThroughTheFilter)
 
     for (const char* compress : {"0", "1"}) {
         SCOPED_TRACE(testing::Message() << "ImageCompress " << compress);
-        PpdSpec spec;
-        spec.options = {{"ImageCompress", compress, {"0", "1"}}};
+        PpdModel ppdModel;
+        ppdModel.options = {{"ImageCompress", compress, {"0", "1"}}};
         FilterOptions o;
-        o.ppdPath = WritePpd(dir.Path("tspl.ppd"), spec);
+        o.ppdPath = WritePpd(dir.Path("tspl.ppd"), ppdModel);
         o.args = FilterArgs("", raster);
         const FilterResult r = RunFilter(o);
         EXPECT_EQ(r.status, 0);
@@ -201,10 +201,10 @@ TEST(OutputLimit, HugeRasterPageInEscPosAndPeriPage)
 
     for (int model : {21, 24}) {
         SCOPED_TRACE(model);
-        PpdSpec spec;
-        spec.modelNumber = model;
+        PpdModel ppdModel;
+        ppdModel.modelNumber = model;
         FilterOptions o;
-        o.ppdPath = WritePpd(dir.Path("printer.ppd"), spec);
+        o.ppdPath = WritePpd(dir.Path("printer.ppd"), ppdModel);
         o.args = FilterArgs("", raster);
         FilterResult r = RunFilter(o);
         EXPECT_EQ(r.status, 0);

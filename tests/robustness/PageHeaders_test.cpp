@@ -30,10 +30,10 @@ class PageHeaders : public testing::Test {
 protected:
     FilterResult Run(const std::vector<RasterPage>& pages)
     {
-        PpdSpec spec;
-        spec.options = {{"ImageFilter", "0", {}}};
+        PpdModel ppdModel;
+        ppdModel.options = {{"ImageFilter", "0", {}}};
         FilterOptions o;
-        o.ppdPath = WritePpd(dir.Path("tspl.ppd"), spec);
+        o.ppdPath = WritePpd(dir.Path("tspl.ppd"), ppdModel);
         o.args = FilterArgs("", dir.Path("job.ras"));
         WriteRaster(dir.Path("job.ras"), pages);
         return RunFilter(o);

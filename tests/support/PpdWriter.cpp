@@ -7,7 +7,7 @@
 
 namespace testing_support {
 
-std::string MakePpdText(const PpdSpec& spec)
+std::string MakePpdText(const PpdModel& ppdModel)
 {
     std::ostringstream s;
     s << "*PPD-Adobe: \"4.3\"\n"
@@ -18,12 +18,12 @@ std::string MakePpdText(const PpdSpec& spec)
       << "*PCFileName: \"TEST.PPD\"\n"
       << "*Manufacturer: \"Test\"\n"
       << "*Product: \"(Test)\"\n";
-    if (!spec.modelName.empty())
-        s << "*ModelName: \"" << spec.modelName << "\"\n"
-          << "*ShortNickName: \"" << spec.modelName << "\"\n"
-          << "*NickName: \"" << spec.modelName << "\"\n";
-    if (!spec.personality.empty())
-        s << "*Personality: \"" << spec.personality << "\"\n";
+    if (!ppdModel.modelName.empty())
+        s << "*ModelName: \"" << ppdModel.modelName << "\"\n"
+          << "*ShortNickName: \"" << ppdModel.modelName << "\"\n"
+          << "*NickName: \"" << ppdModel.modelName << "\"\n";
+    if (!ppdModel.personality.empty())
+        s << "*Personality: \"" << ppdModel.personality << "\"\n";
     s << "*PSVersion: \"(3010.000) 0\"\n"
       << "*LanguageLevel: \"3\"\n"
       << "*ColorDevice: False\n"
@@ -33,10 +33,10 @@ std::string MakePpdText(const PpdSpec& spec)
       << "*LandscapeOrientation: Plus90\n"
       << "*TTRasterizer: Type42\n"
       << "*cupsVersion: 2.4\n"
-      << "*cupsModelNumber: " << spec.modelNumber << "\n"
+      << "*cupsModelNumber: " << ppdModel.modelNumber << "\n"
       << "*cupsManualCopies: True\n"
       << "*cupsFilter: \"application/vnd.cups-raster 0 bandrill\"\n";
-    for (const PpdOption& o : spec.options) {
+    for (const PpdOption& o : ppdModel.options) {
         std::vector<std::string> choices = o.choices;
         if (!o.defaultChoice.empty() &&
             std::find(choices.begin(), choices.end(), o.defaultChoice) == choices.end())
@@ -52,9 +52,9 @@ std::string MakePpdText(const PpdSpec& spec)
     return s.str();
 }
 
-std::string WritePpd(const std::string& path, const PpdSpec& spec)
+std::string WritePpd(const std::string& path, const PpdModel& ppdModel)
 {
-    WriteFile(path, MakePpdText(spec));
+    WriteFile(path, MakePpdText(ppdModel));
     return path;
 }
 

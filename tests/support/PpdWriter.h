@@ -15,16 +15,16 @@ struct PpdOption {
     std::vector<std::string> choices;
 };
 
-struct PpdSpec {
+struct PpdModel {
     int modelNumber = 20;
     std::string modelName = "Test Printer";  // empty: no *ModelName line
     std::string personality;                 // empty: no *Personality line
     std::vector<PpdOption> options;
 };
 
-std::string MakePpdText(const PpdSpec& spec);
+std::string MakePpdText(const PpdModel& ppdModel);
 
 // Writes the PPD to path; returns path.
-std::string WritePpd(const std::string& path, const PpdSpec& spec);
+std::string WritePpd(const std::string& path, const PpdModel& ppdModel);
 
 } // namespace testing_support
