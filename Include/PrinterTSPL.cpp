@@ -48,6 +48,13 @@ int ReferenceDots(int v, int dpi)
 
 CPrinterTSPL::CPrinterTSPL() {}
 
+// Ends a command line with CR LF and appends it to the page's commands.
+void CPrinterTSPL::AddLine(CMyBuffer& cmd)
+{
+    cmd.AddStringA(kCrLf);
+    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
 CPrinterTSPL::~CPrinterTSPL() {}
 
 void CPrinterTSPL::cmdSIZE(double w, double h, int unit)
@@ -59,24 +66,21 @@ void CPrinterTSPL::cmdSIZE(double w, double h, int unit)
     cmd.AddStringA(",");
     AddReal(cmd, h);
     AddUnit(cmd, unit);
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdSetRibbon(bool on)
 {
     CMyBuffer cmd;
     cmd.AddStringA(on ? "SET RIBBON ON" : "SET RIBBON OFF");
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdSetPeel(bool on)
 {
     CMyBuffer cmd;
     cmd.AddStringA(on ? "SET PEEL ON" : "SET PEEL OFF");
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdREFERENCE(int x, int y)
@@ -86,8 +90,7 @@ void CPrinterTSPL::cmdREFERENCE(int x, int y)
     cmd.AddInt(ReferenceDots(x, m_iDpi));
     cmd.AddStringA(",");
     cmd.AddInt(ReferenceDots(y, m_iDpi));
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdGAP(int m, int n, int unit)
@@ -99,8 +102,7 @@ void CPrinterTSPL::cmdGAP(int m, int n, int unit)
     cmd.AddStringA(",");
     cmd.AddInt(n);
     AddUnit(cmd, unit);
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdBLINE(int m, int n, int unit)
@@ -112,8 +114,7 @@ void CPrinterTSPL::cmdBLINE(int m, int n, int unit)
     cmd.AddStringA(",");
     cmd.AddInt(n);
     AddUnit(cmd, unit);
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdOFFSET(int n, int unit)
@@ -122,8 +123,7 @@ void CPrinterTSPL::cmdOFFSET(int n, int unit)
     cmd.AddStringA("OFFSET ");
     cmd.AddInt(n);
     AddUnit(cmd, unit);
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdDENSITY(int n)
@@ -134,8 +134,7 @@ void CPrinterTSPL::cmdDENSITY(int n)
     CMyBuffer cmd;
     cmd.AddStringA("DENSITY ");
     cmd.AddInt(n);
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdSPEED(int n)
@@ -149,40 +148,35 @@ void CPrinterTSPL::cmdSPEED(int n)
     CMyBuffer cmd;
     cmd.AddStringA("SPEED ");
     cmd.AddInt(n);
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::setcAutoDotted(bool on)
 {
     CMyBuffer cmd;
     cmd.AddStringA(on ? "SETC AUTODOTTED ON" : "SETC AUTODOTTED OFF");
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::setcPauseKey(bool on)
 {
     CMyBuffer cmd;
     cmd.AddStringA(on ? "SETC PAUSEKEY ON" : "SETC PAUSEKEY OFF");
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::setcWaterMark(bool on)
 {
     CMyBuffer cmd;
     cmd.AddStringA(on ? "SETC WATERMARK ON" : "SETC WATERMARK OFF");
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::cmdCLS()
 {
     CMyBuffer cmd;
     cmd.AddStringA("CLS");
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 unsigned char* CPrinterTSPL::CompressBitmap(const void* data, int len, int* outLen)
@@ -281,8 +275,7 @@ void CPrinterTSPL::cmdPRINT(int m, int n)
     cmd.AddInt(m);
     cmd.AddStringA(",");
     cmd.AddInt(n);
-    cmd.AddStringA(kCrLf);
-    m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+    AddLine(cmd);
 }
 
 void CPrinterTSPL::OnPaintBmp()

@@ -40,6 +40,8 @@ public:
     CMyBuffer m_buffer;
 
 protected:
+    void AddLine(CMyBuffer& cmd);
+
     // Whether m_buffer takes the BITMAP text with `payload` bytes and CR LF
     // without emptying itself at its content limit; traces when it does not.
     bool BitmapFits(const CMyBuffer& text, long long payload);
