@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <climits>
 #include <cstring>
 #include <syslog.h>
@@ -64,6 +65,18 @@ int CBaseRender::mm_2_dots(int mm) const
     if (dots <= static_cast<double>(INT_MIN))
         return INT_MIN;
     return static_cast<int>(dots);
+}
+
+void CBaseRender::Report(CRenderJob::Level level, const char* format, ...)
+{
+    if (!m_job)
+        return;
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    m_job->Report(level, text);
 }
 
 bool CBaseRender::LoadPage(cups_page_header2_s* header, const CMyBuffer& lines)

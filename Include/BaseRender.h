@@ -33,6 +33,10 @@ public:
     virtual void AddLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual void GetPrinterParameters();
 
+    // Tells the user, through the job, what they should know about the job
+    // (formatted as printf; nothing without a job).
+    void Report(CRenderJob::Level level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
     // The job this object prints for; not owned, may be null.
     void SetJob(CRenderJob* job) { m_job = job; }
     CRenderJob* GetJob() const { return m_job; }

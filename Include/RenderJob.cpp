@@ -12,6 +12,8 @@ bool CRenderJob::Write(const void*, int)
 
 void CRenderJob::LogV(int, const char*, va_list) {}
 
+void CRenderJob::Report(Level, const char*) {}
+
 void CRenderJob::PreparePage(CBaseRender& render)
 {
     render.PreparePage();

@@ -27,6 +27,12 @@ public:
     // end's checks, then CBaseRender::PreparePage.
     virtual void PreparePage(CBaseRender& render);
 
+    // What the user should see about the job (a page cut to the head, a
+    // page that could not be printed), as opposed to traces. The base
+    // drops it.
+    enum Level { kInfo, kWarning, kError };
+    virtual void Report(Level level, const char* text);
+
     virtual bool IsCanceled() const { return m_canceled.load(); }
     void Cancel() { m_canceled.store(true); }
 

@@ -1,5 +1,6 @@
 #include "CupsJob.h"
 
+#include <cstdio>
 #include <string>
 
 #include <cups/ppd.h>
@@ -7,6 +8,7 @@
 #include "BaseRender.h"
 #include "CupsInstance.h"
 #include "CupsLog.h"
+#include "CupsMessages.h"
 #include "CupsOutput.h"
 #include "PrinterSettings.h"
 
@@ -27,6 +29,12 @@ void CCupsJob::PreparePage(CBaseRender& render)
         return;
     }
     render.PreparePage();
+}
+
+void CCupsJob::Report(Level level, const char* text)
+{
+    static const char* const kPrefix[] = {"INFO", "WARNING", "ERROR"};
+    _cupsLangPrintFilter(stderr, kPrefix[level], "%s", text);
 }
 
 bool CCupsJob::IsCanceled() const

@@ -10,6 +10,8 @@ public:
     bool Write(const void* data, int length) override;
     void LogV(int priority, const char* format, va_list args) override;
     void PreparePage(CBaseRender& render) override;
+    // To the scheduler, as INFO:, WARNING: or ERROR: lines.
+    void Report(Level level, const char* text) override;
     bool IsCanceled() const override;
     bool OutputFailed() const override;
 };
