@@ -9,6 +9,8 @@
 
 #include <cups/raster.h>
 
+#include "PageAssembler.h"
+
 CBaseRender::CBaseRender()
     : m_image(0), m_iDpi(0), m_ppd(nullptr), m_header(nullptr), m_bInit(false)
 {
@@ -79,10 +81,22 @@ void CBaseRender::Report(CRenderJob::Level level, const char* format, ...)
     m_job->Report(level, text);
 }
 
+bool CBaseRender::LoadPage(cups_page_header2_s* header, CPageAssembler& page)
+{
+    if (!page.OneBit() || !page.Finished())
+        return LoadPage(header, page.Lines());
+    m_header = header;
+    m_iDpi = static_cast<int>(header->HWResolution[0]);
+    m_image.Transfer(page.Image(), true);
+    m_bToneDone = true;
+    return m_image.IsValid();
+}
+
 bool CBaseRender::LoadPage(cups_page_header2_s* header, const CMyBuffer& lines)
 {
     m_header = header;
     m_iDpi = static_cast<int>(header->HWResolution[0]);
+    m_bToneDone = false;
 
     // The buffer must hold every line of the page; a page that was refused
     // on intake arrives without them.
@@ -121,16 +135,18 @@ void CBaseRender::PreparePage()
 
 void CBaseRender::AdjustImage()
 {
-    if (m_image.GetBpp() >= 24)
-        m_image.GrayScale();
+    if (!m_bToneDone) {
+        if (m_image.GetBpp() >= 24)
+            m_image.GrayScale();
 
-    if (m_regHalftone.iLiangdu != 0 || m_regHalftone.iDuibidu != 0)
-        m_image.Light(m_regHalftone.iLiangdu, m_regHalftone.iDuibidu);
+        if (m_regHalftone.iLiangdu != 0 || m_regHalftone.iDuibidu != 0)
+            m_image.Light(m_regHalftone.iLiangdu, m_regHalftone.iDuibidu);
 
-    if (m_regHalftone.iGrayMethod > 0)
-        m_image.Dither(m_regHalftone.iGrayMethod - 1);
-    else
-        m_image.Threshold(static_cast<unsigned char>(m_regHalftone.iThreValue & 0xFF));
+        if (m_regHalftone.iGrayMethod > 0)
+            m_image.Dither(m_regHalftone.iGrayMethod - 1);
+        else
+            m_image.Threshold(static_cast<unsigned char>(m_regHalftone.iThreValue & 0xFF));
+    }
 
     if (m_reg.iScale != 100) {
         const unsigned scale = static_cast<unsigned>(m_reg.iScale);

@@ -14,6 +14,7 @@
 
 struct ppd_file_s;
 struct cups_page_header2_s;
+class CPageAssembler;
 
 class CBaseRender : public TObjRefImpl<IObjRef> {
 public:
@@ -53,6 +54,11 @@ public:
     // when no page image could be made of them; the image is then empty
     // unless the lines were complete.
     bool LoadPage(cups_page_header2_s* header, const CMyBuffer& lines);
+    // The same for a finished page of the assembler (PageAssembler.h has the
+    // call sequence): a one-bit page becomes the page image, whose tone
+    // steps AdjustImage then leaves out; lines kept as they came are loaded
+    // as above. A refused page loads nothing and returns false.
+    bool LoadPage(cups_page_header2_s* header, CPageAssembler& page);
     // The page hooks for the loaded page: start, prepare, paint, end.
     void PrintPage();
 
@@ -64,6 +70,9 @@ public:
     void AdjustEffWidthBits();
 
     CDibImage m_image;
+    // The page image came one bit a dot from intake, its grey conversion,
+    // tone table and halftone done with the job's settings.
+    bool m_bToneDone = false;
     int m_iDpi;
     tagREGSTRUCT m_reg;
     tagREGSTRUCTWITHALFTONE m_regHalftone;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -29,6 +30,37 @@
 // processor lacks AVX2 or the build has no such code.
 bool DiffuseBands8(int method, const CDibImage& src, CDibImage& dst);
 bool DiffuseBands16(int method, const CDibImage& src, CDibImage& dst);
+
+// The grey rows a band diffusion reads: width levels each.
+class IGreyRows {
+public:
+    virtual const uint8_t* Row(unsigned y) const = 0;
+
+protected:
+    ~IGreyRows() = default;
+};
+
+// The same diffusion one band at a time, for a page whose rows arrive one
+// after another. Band(y0) is called for y0 = 0, BandRows(), 2 BandRows()
+// ... in that order; it reads the source rows from y0 + RowsBelow() up to
+// y0 + BandRows() + RowsBelow() - 1 (the first band also rows 0 to
+// RowsBelow() - 1), those within the page, each exactly once, and writes
+// result rows y0 to y0 + BandRows() - 1. What the rows below a band get
+// from it is kept in the diffusion between calls.
+class IBandDiffusion {
+public:
+    virtual ~IBandDiffusion() = default;
+    virtual unsigned BandRows() const = 0;
+    virtual unsigned RowsBelow() const = 0;
+    virtual void Band(unsigned y0) = 0;
+};
+
+// A band diffusion of a width x height page into dst (one-bit, at least
+// that size), or null for the same reasons as DiffuseBands8/16 fail.
+std::unique_ptr<IBandDiffusion> NewBandDiffusion8(int method, unsigned width, unsigned height,
+                                                  const IGreyRows& src, CDibImage& dst);
+std::unique_ptr<IBandDiffusion> NewBandDiffusion16(int method, unsigned width, unsigned height,
+                                                   const IGreyRows& src, CDibImage& dst);
 
 namespace {
 
@@ -155,7 +187,7 @@ inline uint8_t ReverseBitsOf(uint8_t b)
 }
 
 template <class K, class T>
-class CBandDiffuser {
+class CBandDiffuser final : public IBandDiffusion {
 public:
     typedef typename T::V V;
     typedef typename T::U U;
@@ -164,20 +196,48 @@ public:
     static constexpr int N = 2 * A + 1;  // window width and lag between lanes
     static constexpr int R = static_cast<int>(K::kRows);
 
-    static bool Run(const CDibImage& src, CDibImage& dst)
+    static std::unique_ptr<IBandDiffusion> New(unsigned w, unsigned h, const IGreyRows& src,
+                                               CDibImage& dst)
     {
-        const unsigned w = src.GetWidth();
         if (w > kBandMaxWidth)
-            return false;
-        CBandDiffuser d(src, dst);
-        if (!d.m_pBlock)
-            return false;
-        for (unsigned y0 = 0; y0 < d.m_h; y0 += kBandRows)
-            d.Band(y0);
-        return true;
+            return nullptr;
+        std::unique_ptr<CBandDiffuser> d(new (std::nothrow) CBandDiffuser(w, h, src, dst));
+        if (!d || !d->m_pBlock)
+            return nullptr;
+        return d;
     }
 
-    ~CBandDiffuser() { delete[] m_pBlock; }
+    unsigned BandRows() const override { return kBandRows; }
+    unsigned RowsBelow() const override { return R - 1; }
+
+    void Band(unsigned y0) override
+    {
+        if (y0 == 0)
+            StartPage();
+        Feed(y0);
+        V win[R][N];
+        for (auto& row : win)
+            for (auto& cell : row)
+                cell = V{};
+        V laneStart;
+        for (int j = 0; j < kBandRows; ++j)
+            laneStart[j] = static_cast<int16_t>(-N * j);
+        const int w = static_cast<int>(m_w);
+        const int last = Steps() - N;
+        // From step N (kBandRows - 1) until step w - 1 every lane is inside.
+        const int inner0 = N * (kBandRows - 1);
+        const int inner1 = w > inner0 ? w : inner0;
+        int s = -N;
+        for (; s < inner0; ++s)
+            Step<true>(s, win, laneStart);
+        for (; s < inner1; ++s)
+            Step<false>(s, win, laneStart);
+        for (; s < last; ++s)
+            Step<true>(s, win, laneStart);
+        WriteBits(y0);
+    }
+
+    ~CBandDiffuser() override { delete[] m_pBlock; }
 
 private:
     // Steps of a band: from N before lane 0 reaches column 0 (its windows
@@ -192,8 +252,8 @@ private:
     // a time, up to 15 past the last.
     std::size_t MaskStride() const { return static_cast<std::size_t>(Steps()) + 32; }
 
-    CBandDiffuser(const CDibImage& src, CDibImage& dst)
-        : m_src(src), m_dst(dst), m_w(src.GetWidth()), m_h(src.GetHeight())
+    CBandDiffuser(unsigned w, unsigned h, const IGreyRows& src, CDibImage& dst)
+        : m_src(src), m_dst(dst), m_w(w), m_h(h)
     {
         // Carry rows are read up to A + 1 columns past the last step.
         m_carryStride = CarryPad() + static_cast<std::size_t>(Steps()) + A + 2;
@@ -213,14 +273,18 @@ private:
         m_pCarry = reinterpret_cast<int16_t*>(m_pLaneRows + laneBytes);
         m_pMasks = reinterpret_cast<uint8_t*>(m_pCarry) + carryBytes;
         std::memset(m_pMasks, 0, maskBytes);
-        // The first band's carry rows are the source rows: nothing above
-        // them pushes into them.
+    }
+
+    // The first band's carry rows are the source rows: nothing above them
+    // pushes into them.
+    void StartPage()
+    {
         for (int k = 0; k < R - 1; ++k) {
             int16_t* carry = m_pCarry + k * m_carryStride;
             for (std::size_t i = 0; i < m_carryStride; ++i)
                 carry[i] = 0;
             if (static_cast<unsigned>(k) < m_h) {
-                const uint8_t* s = src.GetBits(static_cast<unsigned>(k));
+                const uint8_t* s = m_src.Row(static_cast<unsigned>(k));
                 for (unsigned x = 0; x < m_w; ++x)
                     carry[CarryPad() + x] = CellOf(s[x]);
             }
@@ -240,7 +304,7 @@ private:
             const unsigned row = y0 + static_cast<unsigned>(j + R - 1);
             // Column x enters at step x + N j - A - 1, index s + N.
             if (row < m_h)
-                std::memcpy(lane + (N * j - A - 1 + N), m_src.GetBits(row), m_w);
+                std::memcpy(lane + (N * j - A - 1 + N), m_src.Row(row), m_w);
         }
         int16_t* feed = reinterpret_cast<int16_t*>(m_pFeed);
         for (std::size_t i = 0; i < steps; i += 8)
@@ -371,31 +435,6 @@ private:
         win[R - 1][N - 1] = m_pFeed[s + N];
     }
 
-    void Band(unsigned y0)
-    {
-        Feed(y0);
-        V win[R][N];
-        for (auto& row : win)
-            for (auto& cell : row)
-                cell = V{};
-        V laneStart;
-        for (int j = 0; j < kBandRows; ++j)
-            laneStart[j] = static_cast<int16_t>(-N * j);
-        const int w = static_cast<int>(m_w);
-        const int last = Steps() - N;
-        // From step N (kBandRows - 1) until step w - 1 every lane is inside.
-        const int inner0 = N * (kBandRows - 1);
-        const int inner1 = w > inner0 ? w : inner0;
-        int s = -N;
-        for (; s < inner0; ++s)
-            Step<true>(s, win, laneStart);
-        for (; s < inner1; ++s)
-            Step<false>(s, win, laneStart);
-        for (; s < last; ++s)
-            Step<true>(s, win, laneStart);
-        WriteBits(y0);
-    }
-
     // Row y0 + j's pixel at column x was decided at step x + N j; its bit is
     // bit j % 8 of that step's mask byte for lanes j - j % 8 onward.
     void WriteBits(unsigned y0)
@@ -429,7 +468,7 @@ private:
         }
     }
 
-    const CDibImage& m_src;
+    const IGreyRows& m_src;
     CDibImage& m_dst;
     unsigned m_w;
     unsigned m_h;
@@ -443,22 +482,47 @@ private:
 
 // The band diffusion of a method number with the lane operations T.
 template <class T>
-bool DiffuseBandsWith(int method, const CDibImage& src, CDibImage& dst)
+std::unique_ptr<IBandDiffusion> NewBandDiffusionWith(int method, unsigned w, unsigned h,
+                                                     const IGreyRows& src, CDibImage& dst)
 {
     switch (method) {
     case 2:
-        return CBandDiffuser<CBurkes, T>::Run(src, dst);
+        return CBandDiffuser<CBurkes, T>::New(w, h, src, dst);
     case 3:
-        return CBandDiffuser<CStucki, T>::Run(src, dst);
+        return CBandDiffuser<CStucki, T>::New(w, h, src, dst);
     case 4:
-        return CBandDiffuser<CJarvisJudiceNinke, T>::Run(src, dst);
+        return CBandDiffuser<CJarvisJudiceNinke, T>::New(w, h, src, dst);
     case 5:
-        return CBandDiffuser<CSierra, T>::Run(src, dst);
+        return CBandDiffuser<CSierra, T>::New(w, h, src, dst);
     case 6:
-        return CBandDiffuser<CStevensonArce, T>::Run(src, dst);
+        return CBandDiffuser<CStevensonArce, T>::New(w, h, src, dst);
     default:
-        return CBandDiffuser<CFloydSteinberg, T>::Run(src, dst);
+        return CBandDiffuser<CFloydSteinberg, T>::New(w, h, src, dst);
     }
+}
+
+// The rows of a whole 8-bit page image.
+class CImageRows final : public IGreyRows {
+public:
+    explicit CImageRows(const CDibImage& img) : m_img(img) {}
+    const uint8_t* Row(unsigned y) const override { return m_img.GetBits(y); }
+
+private:
+    const CDibImage& m_img;
+};
+
+// The whole page, band after band.
+template <class T>
+bool DiffuseBandsWith(int method, const CDibImage& src, CDibImage& dst)
+{
+    const CImageRows rows(src);
+    const unsigned h = src.GetHeight();
+    std::unique_ptr<IBandDiffusion> d = NewBandDiffusionWith<T>(method, src.GetWidth(), h, rows, dst);
+    if (!d)
+        return false;
+    for (unsigned y0 = 0; y0 < h; y0 += d->BandRows())
+        d->Band(y0);
+    return true;
 }
 
 } // namespace

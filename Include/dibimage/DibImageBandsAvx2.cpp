@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -57,14 +58,37 @@ bool DiffuseBandsAvx2(int method, const CDibImage& src, CDibImage& dst)
     return DiffuseBandsWith<tagLanes16>(method, src, dst);
 }
 
+std::unique_ptr<IBandDiffusion> NewBandDiffusionAvx2(int method, unsigned width, unsigned height,
+                                                     const IGreyRows& src, CDibImage& dst)
+{
+    return NewBandDiffusionWith<tagLanes16>(method, width, height, src, dst);
+}
+
 } // namespace
 
 #pragma GCC pop_options
 
-bool DiffuseBands16(int method, const CDibImage& src, CDibImage& dst)
+namespace {
+
+bool HasAvx2()
 {
     static const bool kAvx2 = __builtin_cpu_supports("avx2");
-    return kAvx2 && DiffuseBandsAvx2(method, src, dst);
+    return kAvx2;
+}
+
+} // namespace
+
+bool DiffuseBands16(int method, const CDibImage& src, CDibImage& dst)
+{
+    return HasAvx2() && DiffuseBandsAvx2(method, src, dst);
+}
+
+std::unique_ptr<IBandDiffusion> NewBandDiffusion16(int method, unsigned width, unsigned height,
+                                                   const IGreyRows& src, CDibImage& dst)
+{
+    if (!HasAvx2())
+        return nullptr;
+    return NewBandDiffusionAvx2(method, width, height, src, dst);
 }
 
 #else
@@ -74,6 +98,12 @@ bool DiffuseBands16(int method, const CDibImage& src, CDibImage& dst)
 bool DiffuseBands16(int, const CDibImage&, CDibImage&)
 {
     return false;
+}
+
+std::unique_ptr<IBandDiffusion> NewBandDiffusion16(int, unsigned, unsigned, const IGreyRows&,
+                                                   CDibImage&)
+{
+    return nullptr;
 }
 
 #endif

@@ -2,10 +2,12 @@
 // dithering. Every one-bit result has palette index 0 black and 1 white.
 #include "DibImage.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -14,13 +16,13 @@
 #endif
 
 #include "DibImageBands.h"
+#include "DibImageRows.h"
 
 namespace {
 
-// Integer grey weights; they sum to 1024, so equal channels keep their value.
 inline uint8_t GrayOf(unsigned blue, unsigned green, unsigned red)
 {
-    return static_cast<uint8_t>((blue * 117 + green * 601 + red * 306) >> 10);
+    return DibGreyOf(blue, green, red);
 }
 
 inline uint8_t GrayOf(const tagRGBQUAD& c) { return GrayOf(c.rgbBlue, c.rgbGreen, c.rgbRed); }
@@ -81,6 +83,27 @@ private:
     unsigned m_uCount = 0;
 };
 
+// Binarises row y of w grey levels s into the one-bit row d, eight pixels to
+// a byte: white(level, x, y) decides each bit. The bits after the last
+// pixel are 0.
+template <class White>
+inline void BinariseRow8(const uint8_t* s, uint8_t* d, unsigned w, unsigned y, White white)
+{
+    unsigned x = 0;
+    for (; x + 8 <= w; x += 8) {
+        unsigned byte = 0;
+        for (unsigned i = 0; i < 8; ++i)
+            byte = (byte << 1) | (white(s[x + i], x + i, y) ? 1u : 0u);
+        d[x / 8] = static_cast<uint8_t>(byte);
+    }
+    if (x < w) {
+        unsigned byte = 0;
+        for (unsigned i = 0; i < 8; ++i)
+            byte = (byte << 1) | (x + i < w && white(s[x + i], x + i, y) ? 1u : 0u);
+        d[x / 8] = static_cast<uint8_t>(byte);
+    }
+}
+
 // Binarises the source one pixel at a time: white(level, x, y) decides the
 // result bit from the pixel's grey level. Reads 8-bit rows directly and any
 // other depth through the checked accessor.
@@ -94,22 +117,7 @@ void BinariseRows(const CDibImage& src, CDibImage& dst, tagImageInfo& info, Whit
         if (!RowStart(info, y, h))
             break;
         if (bDirect) {
-            // Eight pixels to a byte; the bits after the last pixel are 0.
-            const uint8_t* s = src.GetBits(y);
-            uint8_t* d = dst.GetBits(y);
-            unsigned x = 0;
-            for (; x + 8 <= w; x += 8) {
-                unsigned byte = 0;
-                for (unsigned i = 0; i < 8; ++i)
-                    byte = (byte << 1) | (white(s[x + i], x + i, y) ? 1u : 0u);
-                d[x / 8] = static_cast<uint8_t>(byte);
-            }
-            if (x < w) {
-                unsigned byte = 0;
-                for (unsigned i = 0; i < 8; ++i)
-                    byte = (byte << 1) | (x + i < w && white(s[x + i], x + i, y) ? 1u : 0u);
-                d[x / 8] = static_cast<uint8_t>(byte);
-            }
+            BinariseRow8(src.GetBits(y), dst.GetBits(y), w, y, white);
             continue;
         }
         CBitPacker out(dst.GetBits(y));
@@ -307,6 +315,12 @@ bool DiffuseBands8(int method, const CDibImage& src, CDibImage& dst)
     return DiffuseBandsWith<tagLanes8>(method, src, dst);
 }
 
+std::unique_ptr<IBandDiffusion> NewBandDiffusion8(int method, unsigned width, unsigned height,
+                                                  const IGreyRows& src, CDibImage& dst)
+{
+    return NewBandDiffusionWith<tagLanes8>(method, width, height, src, dst);
+}
+
 namespace {
 
 template <class K>
@@ -380,6 +394,59 @@ void MakeBayerTable(uint8_t* table, unsigned order)
             b >>= 1;
         }
         table[i] = static_cast<uint8_t>(value);
+    }
+}
+
+// The Bayer table of order 4 (only its first 16 entries are reached,
+// indexed (x mod 4) + 4 (y mod 4)).
+const uint8_t* Bayer4()
+{
+    static const struct tagBayer {
+        uint8_t v[256];
+        tagBayer() { MakeBayerTable(v, 4); }
+    } kTable;
+    return kTable.v;
+}
+
+// The pixel rule white(level, x, y) of Threshold(level).
+inline auto ThresholdRule(unsigned char level)
+{
+    return [level](unsigned v, unsigned, unsigned) { return v > level; };
+}
+
+// Calls f with the pixel rule white(level, x, y) of an ordered Dither
+// method (1, 7, 8, 9) and returns true; false, without calling f, for the
+// error diffusion methods.
+template <class F>
+bool WithOrderedRule(int method, F f)
+{
+    switch (method) {
+    case 1:
+        // 4 x 4 ordered: d = level x 16 / 255 against the index matrix.
+        f([](unsigned v, unsigned x, unsigned y) {
+            return v == 255 || kOrder4[y & 3][x & 3] < (v * 16 / 255) % 16;
+        });
+        return true;
+    case 7: {
+        const uint8_t* bayer = Bayer4();
+        f([bayer](unsigned v, unsigned x, unsigned y) { return v > bayer[(x & 3) + 4 * (y & 3)]; });
+        return true;
+    }
+    case 8:
+        f([](unsigned v, unsigned x, unsigned y) {
+            const unsigned q = v >> 2;
+            return q != 0 && q >= kOrder8[x & 7][y & 7];
+        });
+        return true;
+    case 9:
+        // The matrix holds 255 once; full white is kept white so that a
+        // blank page gets no stray dot in every 16 x 16 tile.
+        f([](unsigned v, unsigned x, unsigned y) {
+            return v == 255 || v > kOrder16[x & 15][y & 15];
+        });
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -590,8 +657,7 @@ bool CDibImage::Threshold(unsigned char level)
         SetError(result.GetLastError());
         return false;
     }
-    BinariseRows(*this, result, m_info,
-                 [level](unsigned v, unsigned, unsigned) { return v > level; });
+    BinariseRows(*this, result, m_info, ThresholdRule(level));
     SetBlackWhitePalette(result);
     Transfer(result, true);
     return true;
@@ -616,57 +682,158 @@ bool CDibImage::Dither(int method)
     if (AlphaIsValid())
         result.AlphaCopy(*this);
 
-    switch (method) {
-    case 1:
-        // 4 x 4 ordered: d = level x 16 / 255 against the index matrix.
-        BinariseRows(*this, result, m_info, [](unsigned v, unsigned x, unsigned y) {
-            return v == 255 || kOrder4[y & 3][x & 3] < (v * 16 / 255) % 16;
-        });
-        break;
-    case 2:
-        DiffuseRows<CBurkes>(method, *this, result, m_info);
-        break;
-    case 3:
-        DiffuseRows<CStucki>(method, *this, result, m_info);
-        break;
-    case 4:
-        DiffuseRows<CJarvisJudiceNinke>(method, *this, result, m_info);
-        break;
-    case 5:
-        DiffuseRows<CSierra>(method, *this, result, m_info);
-        break;
-    case 6:
-        DiffuseRows<CStevensonArce>(method, *this, result, m_info);
-        break;
-    case 7: {
-        // Bayer table of order 4 built here; only its first 16 entries are
-        // reached, indexed (x mod 4) + 4 (y mod 4).
-        uint8_t bayer[256];
-        MakeBayerTable(bayer, 4);
-        BinariseRows(*this, result, m_info, [&bayer](unsigned v, unsigned x, unsigned y) {
-            return v > bayer[(x & 3) + 4 * (y & 3)];
-        });
-        break;
-    }
-    case 8:
-        BinariseRows(*this, result, m_info, [](unsigned v, unsigned x, unsigned y) {
-            const unsigned q = v >> 2;
-            return q != 0 && q >= kOrder8[x & 7][y & 7];
-        });
-        break;
-    case 9:
-        // The matrix holds 255 once; full white is kept white so that a
-        // blank page gets no stray dot in every 16 x 16 tile.
-        BinariseRows(*this, result, m_info, [](unsigned v, unsigned x, unsigned y) {
-            return v == 255 || v > kOrder16[x & 15][y & 15];
-        });
-        break;
-    default:
-        DiffuseRows<CFloydSteinberg>(method, *this, result, m_info);
-        break;
+    if (!WithOrderedRule(method, [&](auto white) { BinariseRows(*this, result, m_info, white); })) {
+        switch (method) {
+        case 2:
+            DiffuseRows<CBurkes>(method, *this, result, m_info);
+            break;
+        case 3:
+            DiffuseRows<CStucki>(method, *this, result, m_info);
+            break;
+        case 4:
+            DiffuseRows<CJarvisJudiceNinke>(method, *this, result, m_info);
+            break;
+        case 5:
+            DiffuseRows<CSierra>(method, *this, result, m_info);
+            break;
+        case 6:
+            DiffuseRows<CStevensonArce>(method, *this, result, m_info);
+            break;
+        default:
+            DiffuseRows<CFloydSteinberg>(method, *this, result, m_info);
+            break;
+        }
     }
 
     SetBlackWhitePalette(result);
     Transfer(result, true);
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// Row-at-a-time tone transforms (DibImageRows.h)
+
+bool DibToneLevels(unsigned bpp, bool light, int brightness, int contrast, uint8_t* levels)
+{
+    const unsigned n = bpp == 4 ? 16 : 256;
+    CDibImage probe(n, 1, bpp == 4 ? 4 : 8, 0);
+    if (!probe.IsValid())
+        return false;
+    probe.SetGrayPalette();
+    for (unsigned v = 0; v < n; ++v)
+        probe.SetPixelIndex(static_cast<long>(v), 0, static_cast<unsigned char>(v));
+    if (light)
+        probe.Light(brightness, contrast);
+    if (!probe.GrayScale() || probe.GetBpp() != 8)
+        return false;
+    std::memcpy(levels, probe.GetBits(0), n);
+    return true;
+}
+
+// The rows the page is halftoned from: one row for the pixel rules, a ring
+// of rows (row y in slot y mod count) for a band diffusion.
+struct CHalftoneRows::tagState final : public IGreyRows {
+    const uint8_t* Row(unsigned y) const override
+    {
+        return rows.get() + static_cast<std::size_t>(y % count) * width;
+    }
+
+    int method = 0;
+    unsigned char level = 0;
+    std::size_t width = 0;
+    unsigned count = 1;
+    std::unique_ptr<uint8_t[]> rows;
+    std::unique_ptr<IBandDiffusion> diffusion;
+    unsigned nextBand = 0;
+};
+
+CHalftoneRows::CHalftoneRows() = default;
+CHalftoneRows::~CHalftoneRows() = default;
+
+void CHalftoneRows::Clear()
+{
+    m_state.reset();
+    m_result.Destroy();
+    m_width = 0;
+    m_height = 0;
+    m_rows = 0;
+}
+
+bool CHalftoneRows::Begin(unsigned width, unsigned height, int method, unsigned char level,
+                          int xdpi, int ydpi)
+{
+    Clear();
+    m_width = width;
+    m_height = height;
+
+    // The result as Threshold (a new image) or Dither (a new image with its
+    // source's record) creates it.
+    CDibImage result;
+    if (method != kThreshold) {
+        CDibImage source;
+        source.SetXDPI(xdpi);
+        source.SetYDPI(ydpi);
+        result.CopyInfo(source);
+    }
+    if (!result.Create(width, height, 1, 0))
+        return false;
+    SetBlackWhitePalette(result);
+    m_result.Transfer(result, true);
+
+    std::unique_ptr<tagState> st(new (std::nothrow) tagState);
+    if (!st) {
+        m_result.Destroy();
+        return false;
+    }
+    st->method = method;
+    st->level = level;
+    st->width = width;
+    if (method != kThreshold && !WithOrderedRule(method, [](auto) {})) {
+        st->diffusion = NewBandDiffusion16(method, width, height, *st, m_result);
+        if (!st->diffusion)
+            st->diffusion = NewBandDiffusion8(method, width, height, *st, m_result);
+        if (!st->diffusion) {
+            m_result.Destroy();
+            return false;
+        }
+        st->count = st->diffusion->BandRows() + st->diffusion->RowsBelow();
+    }
+    st->rows.reset(new (std::nothrow) uint8_t[st->count * st->width]);
+    if (!st->rows) {
+        m_result.Destroy();
+        return false;
+    }
+    m_state = std::move(st);
+    return true;
+}
+
+uint8_t* CHalftoneRows::NextRow()
+{
+    if (!m_state || m_rows >= m_height)
+        return nullptr;
+    return const_cast<uint8_t*>(m_state->Row(m_rows));
+}
+
+void CHalftoneRows::RowDone()
+{
+    if (!m_state || m_rows >= m_height)
+        return;
+    tagState& st = *m_state;
+    const unsigned y = m_rows++;
+    if (!st.diffusion) {
+        const uint8_t* levels = st.Row(y);
+        uint8_t* out = m_result.GetBits(y);
+        if (st.method == kThreshold)
+            BinariseRow8(levels, out, m_width, y, ThresholdRule(st.level));
+        else
+            WithOrderedRule(st.method, [&](auto white) { BinariseRow8(levels, out, m_width, y, white); });
+        return;
+    }
+    // A band is diffused once the rows below it that it reads are in.
+    const unsigned long long reach = st.diffusion->BandRows() + st.diffusion->RowsBelow();
+    while (st.nextBand < m_height &&
+           m_rows >= std::min<unsigned long long>(m_height, st.nextBand + reach)) {
+        st.diffusion->Band(st.nextBand);
+        st.nextBand += st.diffusion->BandRows();
+    }
 }

@@ -128,12 +128,13 @@ void KeepPageMemory()
 #endif
 }
 
-// Reads a page's lines straight into the page assembler's buffer. A page
-// the assembler refuses, or has no memory for, is passed over: page intake
-// then finds no lines.
+// Reads a page's lines straight into the page assembler, which makes the
+// page one bit a dot with the job's halftone settings as they arrive. A
+// page the assembler refuses, or has no memory for, is passed over: page
+// intake then finds no lines.
 void ReadPage(cups_raster_t* ras, const cups_page_header2_t& header, CPageAssembler& page)
 {
-    if (!page.Begin(header)) {
+    if (!page.Begin(header, g_pRender->m_regHalftone)) {
         SkipPage(ras, header);
         return;
     }
@@ -280,8 +281,7 @@ int CCupsInstance::Run(int argc, char** argv)
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
         ReadPage(ras.get(), header, page);
-        // The page buffer is the assembler's; StartPage only reads it.
-        StartPage(ppd.get(), &header, page.Lines());
+        StartPage(ppd.get(), &header, page);
 
         _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
         EndPage(ppd.get(), &header);
@@ -300,7 +300,18 @@ int CCupsInstance::Run(int argc, char** argv)
     return CupsOutputFailed() ? 1 : 0;
 }
 
-void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, const CMyBuffer& lines)
+void CCupsInstance::StartPage(ppd_file_s* ppd, cups_page_header2_s* header, const CMyBuffer& lines)
+{
+    StartPage(ppd, header, [&](CBaseRender& render) { return render.LoadPage(header, lines); });
+}
+
+void CCupsInstance::StartPage(ppd_file_s* ppd, cups_page_header2_s* header, CPageAssembler& page)
+{
+    StartPage(ppd, header, [&](CBaseRender& render) { return render.LoadPage(header, page); });
+}
+
+void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header,
+                              const std::function<bool(CBaseRender&)>& load)
 {
     CupsLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", RawField(header->Duplex));
     CupsLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", header->HWResolution[0],
@@ -325,7 +336,7 @@ void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, const CM
     CupsLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", header->cupsCompression);
 
     CBaseRender* render = g_pRender;
-    if (!render->LoadPage(header, lines)) {
+    if (!load(*render)) {
         CupsLog(LOG_ERR, "create image error\n");
         return;
     }

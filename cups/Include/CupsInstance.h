@@ -3,6 +3,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 
 #include "BaseRender.h"
 #include "MyBuffer.h"
@@ -10,6 +11,7 @@
 
 struct ppd_file_s;
 struct cups_page_header2_s;
+class CPageAssembler;
 
 // The one back end of this job; released at process exit.
 extern CStdRefPtr<CBaseRender> g_pRender;
@@ -26,5 +28,11 @@ public:
 
     int Run(int argc, char** argv);
     void StartPage(ppd_file_s* ppd, cups_page_header2_s* header, const CMyBuffer& lines);
+    void StartPage(ppd_file_s* ppd, cups_page_header2_s* header, CPageAssembler& page);
     void EndPage(ppd_file_s* ppd, cups_page_header2_s* header);
+
+private:
+    // Traces the header, loads the page with load and prints it.
+    void StartPage(ppd_file_s* ppd, cups_page_header2_s* header,
+                   const std::function<bool(CBaseRender&)>& load);
 };
