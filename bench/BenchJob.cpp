@@ -9,30 +9,66 @@
 
 namespace bench {
 
-bool WriteJob(const std::string& path, unsigned bpp, unsigned pages, unsigned width,
-              unsigned height, unsigned dpi, bool compressed)
+namespace {
+
+// The lines of a grey page at any depth the filter takes; with inkHigh in
+// colour space K's sense.
+std::vector<uint8_t> Lines(const GreyPage& page, unsigned bpp, bool inkHigh)
 {
+    if (bpp == 1)
+        return RasterLines1(page, inkHigh);
+    const size_t n = page.pixels.size();
+    std::vector<uint8_t> lines;
+    if (bpp == 24 || bpp == 32) {
+        // A tinted copy of the grey page, red, green and blue bytes (and the
+        // grey again as the fourth).
+        const unsigned k = bpp / 8;
+        lines.resize(n * k);
+        for (size_t i = 0; i < n; ++i) {
+            const uint8_t v = page.pixels[i];
+            lines[k * i] = v;
+            lines[k * i + 1] = static_cast<uint8_t>(v / 2 + 100);
+            lines[k * i + 2] = static_cast<uint8_t>(255 - v / 3);
+            if (k == 4)
+                lines[k * i + 3] = v;
+        }
+    } else if (bpp == 4) {
+        const unsigned bpl = BytesPerLine(page.width, 4);
+        lines.assign(static_cast<size_t>(bpl) * page.height, 0);
+        for (unsigned y = 0; y < page.height; ++y)
+            for (unsigned x = 0; x < page.width; ++x) {
+                const unsigned v = page.pixels[static_cast<size_t>(y) * page.width + x] / 17;
+                lines[static_cast<size_t>(y) * bpl + x / 2] |=
+                    static_cast<uint8_t>(v << (x % 2 ? 0 : 4));
+            }
+    } else {
+        lines = RasterLines8(page);
+    }
+    if (inkHigh)
+        for (uint8_t& b : lines)
+            b = static_cast<uint8_t>(~b);
+    return lines;
+}
+
+} // namespace
+
+bool WriteJob(const std::string& path, unsigned bpp, unsigned pages, unsigned width,
+              unsigned height, unsigned dpi, bool compressed, const JobForm& form)
+{
+    const bool inkHigh = form.inkHigh < 0 ? bpp == 1 : form.inkHigh != 0;
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         return false;
     cups_raster_t* ras =
         cupsRasterOpen(fd, compressed ? CUPS_RASTER_WRITE_COMPRESSED : CUPS_RASTER_WRITE);
     bool ok = ras != nullptr;
-    for (unsigned p = 0; ok && p < pages; ++p) {
-        const GreyPage page = DrawLabel(width, height, p + 1);
-        std::vector<uint8_t> lines;
-        if (bpp == 24) {
-            // A tinted copy of the grey page, red, green and blue bytes.
-            lines.resize(page.pixels.size() * 3);
-            for (size_t i = 0; i < page.pixels.size(); ++i) {
-                const uint8_t v = page.pixels[i];
-                lines[3 * i] = v;
-                lines[3 * i + 1] = static_cast<uint8_t>(v / 2 + 100);
-                lines[3 * i + 2] = static_cast<uint8_t>(255 - v / 3);
-            }
-        } else {
-            lines = bpp == 8 ? RasterLines8(page) : RasterLines1(page, true);
-        }
+    for (unsigned p = 0; ok && p < pages + (form.refusedPage ? 1 : 0); ++p) {
+        const bool refused = form.refusedPage && p == 1;
+        const unsigned depth = refused ? 16 : bpp;
+        const GreyPage page = DrawLabel(width, height, p + 1 - (p > 1 && form.refusedPage));
+        std::vector<uint8_t> lines =
+            refused ? std::vector<uint8_t>(static_cast<size_t>(BytesPerLine(width, depth)) * height, 0)
+                    : Lines(page, bpp, inkHigh);
 
         cups_page_header2_t h;
         std::memset(&h, 0, sizeof h);
@@ -47,12 +83,15 @@ bool WriteJob(const std::string& path, unsigned bpp, unsigned pages, unsigned wi
         h.ImagingBoundingBox[3] = h.PageSize[1];
         h.cupsWidth = width;
         h.cupsHeight = height;
-        h.cupsBitsPerColor = bpp == 24 ? 8 : bpp;
-        h.cupsBitsPerPixel = bpp;
-        h.cupsBytesPerLine = BytesPerLine(width, bpp);
+        h.cupsBitsPerColor = depth >= 24 ? 8 : depth;
+        h.cupsBitsPerPixel = depth;
+        h.cupsBytesPerLine = BytesPerLine(width, depth);
         h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-        h.cupsColorSpace = bpp == 1 ? CUPS_CSPACE_K : bpp == 24 ? CUPS_CSPACE_RGB : CUPS_CSPACE_W;
-        h.cupsNumColors = bpp == 24 ? 3 : 1;
+        h.cupsColorSpace = inkHigh ? CUPS_CSPACE_K
+                           : depth == 24 ? CUPS_CSPACE_RGB
+                           : depth == 32 ? CUPS_CSPACE_RGBA
+                                         : CUPS_CSPACE_W;
+        h.cupsNumColors = depth >= 24 ? depth / 8 : 1;
         h.cupsPageSize[0] = static_cast<float>(h.PageSize[0]);
         h.cupsPageSize[1] = static_cast<float>(h.PageSize[1]);
         h.cupsImagingBBox[2] = h.cupsPageSize[0];

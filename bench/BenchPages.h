@@ -38,11 +38,21 @@ std::vector<uint8_t> RasterLines8(const GreyPage& page);
 std::vector<uint8_t> RasterLines1(const GreyPage& page, bool inkHigh);
 inline unsigned BytesPerLine(unsigned width, unsigned bpp) { return (width * bpp + 7) / 8; }
 
+// How the pages of a job are written.
+struct JobForm {
+    // Colour space K (ink high) or not; -1: K for one-bit pages only.
+    int inkHigh = -1;
+    // A page of 16 bits a dot, which the filter refuses, after the first.
+    bool refusedPage = false;
+};
+
 // Writes a job of `pages` labels (seeds 1, 2, ...) to path with libcups.
 // One-bit jobs are in colour space K (a set bit prints), as label PPDs ask
-// for; eight-bit jobs are grey in colour space W; 24-bit jobs are a tinted
-// RGB copy of the grey page. False on a write error.
+// for; 4- and 8-bit jobs are grey in colour space W; 24-bit jobs are a
+// tinted RGB copy of the grey page, 32-bit ones the same with the grey as
+// a fourth byte. With form.inkHigh every depth is written in colour space K
+// (bytes complemented). False on a write error.
 bool WriteJob(const std::string& path, unsigned bpp, unsigned pages, unsigned width,
-              unsigned height, unsigned dpi, bool compressed);
+              unsigned height, unsigned dpi, bool compressed, const JobForm& form = JobForm());
 
 } // namespace bench

@@ -5,10 +5,12 @@
 #
 # Usage: bench/crosscheck.sh REFERENCE_BANDRILL [BANDRILL]
 # BANDRILL defaults to build-bench/bandrill. Jobs: 1-bit (colour space K),
-# 8-bit grey and 24-bit RGB pages of odd and even widths; settings: the five
-# languages' model numbers that exist in both, every ImageFilter method,
-# threshold, brightness and contrast, crop limits, the rotations, TSPL
-# compression.
+# 8-bit grey and 24-bit RGB pages of odd and even widths; on two odd shapes
+# also 4-bit grey, 32-bit RGBA, 8-bit and 24-bit in colour space K and
+# 1-bit in W; a job cut off in the middle of a page and one with a page the
+# filter refuses. Settings: the five languages' model numbers that exist in
+# both, every ImageFilter method, thresholds, brightness and contrast (odd
+# values too), crop limits, the rotations, TSPL compression.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -34,6 +36,22 @@ for shape in "384 300 203" "401 233 203" "577 101 300" "812 1218 203"; do
         jobs+=("$f")
     done
 done
+for shape in "401 233 203" "577 101 300"; do
+    set -- $shape
+    for form in "4" "32" "8 --space k" "24 --space k" "1 --space w"; do
+        f="$WORK/job-$1x$2-${form// /}.ras"
+        # shellcheck disable=SC2086
+        "$MKJOB" "$f" --bpp $form --pages 2 --width "$1" --height "$2" --dpi "$3"
+        jobs+=("$f")
+    done
+done
+# Three pages with a refused 16-bit one in the middle; a job whose stream
+# ends in the middle of a line of its second page.
+"$MKJOB" "$WORK/job-refused.ras" --bpp 8 --pages 2 --width 203 --height 120 --refused
+jobs+=("$WORK/job-refused.ras")
+"$MKJOB" "$WORK/whole.ras" --bpp 8 --pages 2 --width 203 --height 120
+head -c $(( $(stat -c %s "$WORK/whole.ras") - 203 * 50 - 77 )) "$WORK/whole.ras" >"$WORK/job-cut.ras"
+jobs+=("$WORK/job-cut.ras")
 
 ppd() { # model options... -> path of a PPD with those defaults
     local f="$WORK/ppd-$RANDOM$RANDOM.ppd"
@@ -55,8 +73,10 @@ ppd() { # model options... -> path of a PPD with those defaults
 
 settings=()
 for f in 0 1 2 3 4 5 6 7 8 9 10 11; do settings+=("ImageFilter=$f"); done
-settings+=("ImageFilter=0 Threshold=100" "ImageFilter=0 Threshold=256" "Brightness=20 Contrast=30"
-           "Brightness=-40 Contrast=-20 ImageFilter=1"
+settings+=("ImageFilter=12" "ImageFilter=-2"
+           "ImageFilter=0 Threshold=100" "ImageFilter=0 Threshold=256" "Brightness=20 Contrast=30"
+           "Brightness=-40 Contrast=-20 ImageFilter=1" "Brightness=7 Contrast=-13 ImageFilter=0"
+           "Brightness=-3 Contrast=91 ImageFilter=5" "Brightness=100 Contrast=100 ImageFilter=9"
            "CropEdgeTop=-1 CropEdgeBottom=-1 CropEdgeLeft=-1 CropEdgeRight=-1"
            "CropEdgeTop=2 CropEdgeBottom=3 CropEdgeLeft=1 CropEdgeRight=4"
            "Rotate=1" "Rotate=2" "Rotate=3" "Rotate=2 CropEdgeLeft=-1 ImageFilter=5"
