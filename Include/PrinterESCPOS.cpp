@@ -167,6 +167,27 @@ bool CPrinterESCPOS::PackRaster(CMyBuffer& raster, int& widthBytes, int& height)
     return true;
 }
 
+bool CPrinterESCPOS::PackRaster(CPackedRaster& raster, int& widthBytes, int& height)
+{
+    const unsigned w = m_image.IsValid() ? m_image.GetWidth() : 0;
+    const unsigned h = m_image.IsValid() ? m_image.GetHeight() : 0;
+    const unsigned long long total = static_cast<unsigned long long>(m_image.GetEffWidth()) * h;
+    if (h > 0 && (w + 7ull) / 8 == m_image.GetEffWidth() &&
+        m_image.GetEffWidth() <= static_cast<unsigned>(kMaxRasterWidthBytes) &&
+        total <= static_cast<unsigned long long>(INT_MAX)) {
+        raster.m_data = m_image.GetBits(0);
+        raster.m_length = static_cast<int>(total);
+        widthBytes = static_cast<int>(m_image.GetEffWidth());
+        height = static_cast<int>(h);
+        return true;
+    }
+    if (!PackRaster(raster.m_copy, widthBytes, height))
+        return false;
+    raster.m_data = raster.m_copy.GetBuffer();
+    raster.m_length = raster.m_copy.GetBufferLength();
+    return true;
+}
+
 bool CPrinterESCPOS::ReservePage(int dataLen, int height)
 {
     // The raster bytes, one 8-byte header per band, and room for the short
@@ -188,7 +209,7 @@ void CPrinterESCPOS::OnPaintBmp()
     Negative();
     m_buffer.InitBuffer(0);
 
-    CMyBuffer raster;
+    CPackedRaster raster;
     int widthBytes = 0;
     int height = 0;
     if (!PackRaster(raster, widthBytes, height) ||

@@ -6,6 +6,20 @@
 #include "BaseRender.h"
 #include "MyBuffer.h"
 
+// The rows of a page as GS v 0 sends them: the page image's own storage
+// when its rows carry no padding bytes, otherwise a packed copy.
+class CPackedRaster {
+public:
+    const unsigned char* GetBuffer() const { return m_data; }
+    int GetBufferLength() const { return m_length; }
+
+private:
+    friend class CPrinterESCPOS;
+    CMyBuffer m_copy;
+    const unsigned char* m_data = nullptr;
+    int m_length = 0;
+};
+
 class CPrinterESCPOS : public CBaseRender {
 public:
     // Largest width in bytes and height in rows one GS v 0 command carries.
@@ -43,6 +57,9 @@ protected:
     // into raster, dropping the row stride padding. Fails (with a trace)
     // when the rows are too wide for GS v 0 or the memory is not there.
     bool PackRaster(CMyBuffer& raster, int& widthBytes, int& height);
+    // The same without a copy where the image rows are packed already; the
+    // image must stay as it is while raster is in use.
+    bool PackRaster(CPackedRaster& raster, int& widthBytes, int& height);
     // Makes room in m_buffer for a page carrying dataLen raster bytes in
     // height rows, so that the appends that follow cannot fail half-way.
     bool ReservePage(int dataLen, int height);

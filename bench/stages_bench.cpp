@@ -6,6 +6,12 @@
 // copy; the copy is made with the timer paused.
 #include "BenchSupport.h"
 
+#include <cstring>
+
+#include <cups/raster.h>
+
+#include "PageAssembler.h"
+
 using namespace bench;
 
 namespace {
@@ -33,6 +39,47 @@ void Intake8(benchmark::State& state, const PageShape& s)
     PerPixel(state, s);
 }
 BENCH_PAGES("Intake/CreateFromArray/8bit", Intake8);
+
+// An 8-bit page to its one-bit page with Burkes, the two ways: lines kept
+// whole, then the page image and its dither; lines halftoned as they
+// arrive by the page assembler.
+void IntakeWholeBurkes(benchmark::State& state, const PageShape& s)
+{
+    std::vector<uint8_t> lines = Lines(s, 8);
+    CDibImage img(0);
+    for (auto _ : state) {
+        img.CreateFromArray(lines.data(), s.width, s.height, 8, s.width, false);
+        img.Dither(2);
+        benchmark::DoNotOptimize(img.GetBits(0));
+    }
+    PerPixel(state, s);
+}
+BENCH_PAGES("Intake/WholePage+Dither/8bit/Burkes", IntakeWholeBurkes);
+
+void IntakeBandedBurkes(benchmark::State& state, const PageShape& s)
+{
+    const std::vector<uint8_t>& lines = Lines(s, 8);
+    cups_page_header2_t h;
+    std::memset(&h, 0, sizeof h);
+    h.cupsWidth = s.width;
+    h.cupsHeight = s.height;
+    h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = s.width;
+    h.HWResolution[0] = h.HWResolution[1] = s.dpi;
+    tagREGSTRUCTWITHALFTONE ht;
+    ht.iGrayMethod = 3;
+    ht.iLiangdu = ht.iDuibidu = 0;
+    CPageAssembler page;
+    for (auto _ : state) {
+        page.Begin(h, ht);
+        for (unsigned y = 0; y < s.height; ++y)
+            page.AddLine(lines.data() + static_cast<size_t>(y) * s.width);
+        page.Finish();
+        benchmark::DoNotOptimize(page.Image().GetBits(0));
+    }
+    PerPixel(state, s);
+}
+BENCH_PAGES("Intake/Banded/8bit/Burkes", IntakeBandedBurkes);
 
 // Grey conversion of an 8-bit page: the palette map every binarisation
 // starts with. It leaves a grey page as it is, so it runs in place.

@@ -10,6 +10,7 @@
 #include "CupsInstance.h"
 #include "CupsLog.h"
 #include "CupsRender.h"
+#include "PageAssembler.h"
 
 namespace {
 
@@ -79,7 +80,21 @@ protected:
         instance.EndPage(nullptr, &hd);
     }
 
+    // The same white page through the page assembler with the render
+    // object's halftone settings, as the filter reads it.
+    void AssembledPage(cups_page_header2_t& hd)
+    {
+        std::vector<unsigned char> line(hd.cupsBytesPerLine, 0xFF);
+        ASSERT_TRUE(assembler.Begin(hd, g_pRender->m_regHalftone));
+        for (unsigned y = 0; y < hd.cupsHeight; ++y)
+            ASSERT_TRUE(assembler.AddLine(line.data()));
+        assembler.Finish();
+        instance.StartPage(nullptr, &hd, assembler);
+        instance.EndPage(nullptr, &hd);
+    }
+
     CCupsInstance instance;
+    CPageAssembler assembler;
     LogSinkFn oldSink = nullptr;
     int fakePpd = 0;
 };
@@ -97,6 +112,31 @@ TEST_F(Intake, HooksRunInPageOrderAndInitOnce)
         "OnStartPage", "OnBeginBmp", "OnInit", "OnPaintBmp bpp=1", "OnEndBmp", "OnEndPage",
         "OnStartPage", "OnBeginBmp", "OnPaintBmp bpp=1", "OnEndBmp", "OnEndPage"};
     EXPECT_EQ(g_calls, expected);
+}
+
+TEST_F(Intake, AssembledPagesRunTheSameHooksOneBitADot)
+{
+    // The 8-bit page is one bit a dot before OnInit runs; OnInit still runs
+    // once, at the first page's preparation.
+    cups_page_header2_t a = Header(16, 4, 8, 300), b = Header(384, 200, 1);
+    AssembledPage(a);
+    EXPECT_EQ(g_pRender->m_iDpi, 300);
+    EXPECT_EQ(g_pRender->m_image.GetWidth(), 16u);
+    AssembledPage(b);
+    EXPECT_EQ(g_pRender->m_image.GetXDPI(), 203);
+    const std::vector<std::string> expected = {
+        "OnStartPage", "OnBeginBmp", "OnInit", "OnPaintBmp bpp=1", "OnEndBmp", "OnEndPage",
+        "OnStartPage", "OnBeginBmp", "OnPaintBmp bpp=1", "OnEndBmp", "OnEndPage"};
+    EXPECT_EQ(g_calls, expected);
+
+    // A refused page only ends.
+    g_calls.clear();
+    cups_page_header2_t bad = Header(16, 4, 16);
+    EXPECT_FALSE(assembler.Begin(bad, g_pRender->m_regHalftone));
+    instance.StartPage(nullptr, &bad, assembler);
+    instance.EndPage(nullptr, &bad);
+    EXPECT_EQ(g_calls, std::vector<std::string>{"OnEndPage"});
+    EXPECT_FALSE(g_pRender->m_image.IsValid());
 }
 
 TEST_F(Intake, PageWhoseImageFailsOnlyEndsAndInitWaitsForTheNextPage)
