@@ -347,6 +347,16 @@ def run_ppds(args):
                 check(got == (size_name, points), "media=%s on %s gave page %s %r, expected %s %r" % (
                     media, ppd, got[0], got[1], size_name, points))
             log("media=%s: %s" % (media, size_name))
+        # And through the scheduler: a 4 x 6 in label job on the TSPL queues.
+        for dpi in (203, 300):
+            out = env.cups.add_queue("labels-%d" % dpi, "%s/bandrill-tspl-%d.ppd" % (sub, dpi))
+            job_id = env.cups.submit("labels-%d" % dpi, SAMPLE_PDF, ["media=oe_4x6-label_4x6in"])
+            env.cups.expect_completed(job_id)
+            with open(out, "rb") as f:
+                data = f.read()
+            check(data.startswith(b"SIZE 101.60 mm,152.40 mm\r\n"), "media=oe_4x6-label_4x6in at %d dpi: %r" % (
+                dpi, data[:40]))
+            log("lp -o media=oe_4x6-label_4x6in at %d dpi: SIZE 101.60 mm,152.40 mm" % dpi)
 
 
 def check_sample_files():
