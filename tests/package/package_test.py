@@ -119,7 +119,7 @@ class Machine:
             for path in paths:
                 if not os.path.lexists(path):
                     continue
-                if os.path.isdir(path) and not os.path.islink(path):
+                if os.path.isdir(path):
                     # A folder stays if another package or other files use it.
                     others = subprocess.run(["dpkg-query", "-S", path], stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL).returncode == 0
@@ -194,6 +194,13 @@ def print_through_app(tmp, decoder, app_files):
     check(programs, "the bandrill-printer-app package holds no program bandrill-printer-app")
     units = [p for p in app_files if re.search(r"/systemd/system/[^/]+\.service$", p)]
     check(units, "the bandrill-printer-app package holds no systemd service")
+    # The postinst enabled the service the Debian way.
+    for unit in units:
+        with open(unit, errors="replace") as f:
+            wanted = re.findall(r"^\s*WantedBy\s*=\s*(.+)$", f.read(), re.M)
+        for target in " ".join(wanted).split():
+            link = "/etc/systemd/system/%s.wants/%s" % (target, os.path.basename(unit))
+            check(os.path.islink(link), "the postinst did not enable %s (no %s)" % (unit, link))
     app = programs[0]
     state = os.path.join(tmp, "app")
     out = os.path.join(tmp, "app-out")
