@@ -27,6 +27,7 @@ while [ $# -gt 0 ]; do
         *) echo "usage: sh scripts/package.sh [--out DIR] [--build DIR]" >&2; exit 2 ;;
     esac
 done
+cd "$ROOT"
 mkdir -p "$OUT" "$BUILD"
 OUT=$(cd "$OUT" && pwd)
 BUILD=$(cd "$BUILD" && pwd)
