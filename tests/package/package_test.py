@@ -145,12 +145,10 @@ def print_through_cups(tmp, decoder):
     cups.start()
     try:
         models = cups.models()
-        ours = sorted(name for name in models if "bandrill" in name)
+        ours = sorted(name for name in models if name.startswith("lsb/usr/bandrill/"))
         log("lpinfo -m: " + ", ".join(ours))
-        for ppd in PPD_NAMES:
-            check("lsb/usr/bandrill/" + ppd in models,
-                  "lpinfo -m does not list lsb/usr/bandrill/%s (it lists %s)" % (ppd, ours))
-        check(len(ours) == len(PPD_NAMES), "lpinfo -m lists other bandrill PPDs too: %s" % ours)
+        check(ours == sorted("lsb/usr/bandrill/" + p for p in PPD_NAMES),
+              "lpinfo -m lists %s, not the eight PPDs" % ours)
 
         out = cups.add_queue("labels", "lsb/usr/bandrill/bandrill-tspl-203.ppd")
         pdf = os.path.join(harness.HERE, "..", "..", "samples", "sample.pdf")
@@ -323,7 +321,13 @@ def main():
         machine.save_strays(debs)
         machine.install(debs)
         decoder = "/usr/bin/bandrill-decode"
-        check(decoder in machine.lists["bandrill"], "the bandrill package holds no %s" % decoder)
+        expected = {"bandrill": ["/usr/lib/cups/filter/bandrill", decoder, "/usr/share/man/man8/bandrill.8.gz",
+                                 "/usr/share/man/man1/bandrill-decode.1.gz", "/usr/share/doc/bandrill/copyright"],
+                    "bandrill-printer-app": ["/usr/share/man/man8/bandrill-printer-app.8.gz",
+                                             "/usr/share/doc/bandrill-printer-app/copyright"]}
+        for pkg, paths in machine.lists.items():
+            for path in expected[pkg]:
+                check(path in paths, "the %s package holds no %s" % (pkg, path))
 
         print_through_cups(tmp, decoder)
 
