@@ -340,8 +340,8 @@ def main():
         log("FAIL: %s" % e)
     finally:
         purged = machine.purge()
-        machine.restore()
         left = machine.leftovers()
+        machine.restore()
         if not purged:
             log("FAIL: apt-get purge did not remove %s" % " ".join(machine.installed))
             failed = True
