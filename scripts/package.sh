@@ -98,6 +98,11 @@ make_package() {
         exit 1
     fi
 
+    if [ "$component" = printer-app ] && [ -z "$(find "$stage" -type f -name bandrill-printer-app -perm -u+x)" ]; then
+        echo "package: the component printer-app holds no program bandrill-printer-app; its install(TARGETS) rule must say COMPONENT printer-app" >&2
+        exit 1
+    fi
+
     # Binaries stripped as Debian strips them; the ELF files are the ones
     # dpkg-shlibdeps looks at.
     elves=""
