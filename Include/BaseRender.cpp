@@ -1,8 +1,13 @@
 #include "BaseRender.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <climits>
 #include <cstring>
+#include <syslog.h>
+
+#include <cups/raster.h>
 
 CBaseRender::CBaseRender()
     : m_image(0), m_iDpi(0), m_ppd(nullptr), m_header(nullptr), m_bInit(false)
@@ -17,11 +22,28 @@ void CBaseRender::OnInit() {}
 void CBaseRender::OnDestroy() {}
 void CBaseRender::OnStartPage() {}
 void CBaseRender::OnEndPage() {}
-void CBaseRender::OnBeginBmp() {}
+void CBaseRender::OnBeginBmp()
+{
+    if (m_job)
+        m_job->PreparePage(*this);
+}
 void CBaseRender::OnEndBmp() {}
 void CBaseRender::OnPaintBmp() {}
-void CBaseRender::WriteSpool(const void*, int) {}
-void CBaseRender::AddLog(const char*, ...) {}
+void CBaseRender::WriteSpool(const void* data, int length)
+{
+    if (m_job && length > 0)
+        m_job->Write(data, length);
+}
+
+void CBaseRender::AddLog(const char* format, ...)
+{
+    if (!m_job)
+        return;
+    va_list args;
+    va_start(args, format);
+    m_job->LogV(LOG_DEBUG, format, args);
+    va_end(args);
+}
 
 void CBaseRender::GetPrinterParameters()
 {
@@ -43,6 +65,58 @@ int CBaseRender::mm_2_dots(int mm) const
     if (dots <= static_cast<double>(INT_MIN))
         return INT_MIN;
     return static_cast<int>(dots);
+}
+
+void CBaseRender::Report(CRenderJob::Level level, const char* format, ...)
+{
+    if (!m_job)
+        return;
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    m_job->Report(level, text);
+}
+
+bool CBaseRender::LoadPage(cups_page_header2_s* header, const CMyBuffer& lines)
+{
+    m_header = header;
+    m_iDpi = static_cast<int>(header->HWResolution[0]);
+
+    // The buffer must hold every line of the page; a page that was refused
+    // on intake arrives without them.
+    const unsigned long long pageBytes =
+        static_cast<unsigned long long>(header->cupsHeight) * header->cupsBytesPerLine;
+    const bool complete = pageBytes <= static_cast<unsigned long long>(INT_MAX) &&
+                          static_cast<unsigned long long>(lines.GetBufferLength()) >= pageBytes;
+    if (!complete ||
+        !m_image.CreateFromArray(lines.GetBuffer(), header->cupsWidth, header->cupsHeight,
+                                 header->cupsBitsPerPixel, header->cupsBytesPerLine, false)) {
+        if (!complete)
+            m_image.Destroy();
+        return false;
+    }
+    m_image.SetXDPI(static_cast<int>(header->HWResolution[0]));
+    m_image.SetYDPI(static_cast<int>(header->HWResolution[1]));
+    return true;
+}
+
+void CBaseRender::PrintPage()
+{
+    OnStartPage();
+    OnBeginBmp();
+    OnPaintBmp();
+    OnEndBmp();
+}
+
+void CBaseRender::PreparePage()
+{
+    if (!m_bInit) {
+        OnInit();
+        m_bInit = true;
+    }
+    AdjustImage();
 }
 
 void CBaseRender::AdjustImage()

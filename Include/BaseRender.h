@@ -1,12 +1,15 @@
 // The render object every printer back end is: page image, settings, the
-// lent CUPS handles, the per-document and per-page hooks, and the page image
-// preparation shared by all back ends.
+// lent page header and PPD handle, the per-document and per-page hooks, and
+// the page image preparation shared by all back ends. Output and traces go
+// to the job the front end attached (none: both are dropped).
 #pragma once
 
 #include <string>
 
 #include "DibImage.h"
+#include "MyBuffer.h"
 #include "MyPrinterData.h"
+#include "RenderJob.h"
 #include "StdRefPtr.h"
 
 struct ppd_file_s;
@@ -27,8 +30,16 @@ public:
     virtual void OnEndBmp();
     virtual void OnPaintBmp();
     virtual void WriteSpool(const void* data, int length);
-    virtual void AddLog(const char* format, ...);
+    virtual void AddLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
     virtual void GetPrinterParameters();
+
+    // Tells the user, through the job, what they should know about the job
+    // (formatted as printf; nothing without a job).
+    void Report(CRenderJob::Level level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    // The job this object prints for; not owned, may be null.
+    void SetJob(CRenderJob* job) { m_job = job; }
+    CRenderJob* GetJob() const { return m_job; }
 
     void SetModelName(const char* name);
     const std::string& GetModelName() const { return m_strModelName; }
@@ -37,7 +48,16 @@ public:
     // (a fraction below 0.0001 dot is dropped).
     int mm_2_dots(int mm) const;
 
-    // Page image preparation.
+    // A page as a front end hands it over: header, then the page's lines
+    // (cupsHeight rows of cupsBytesPerLine bytes, white high). Returns false
+    // when no page image could be made of them; the image is then empty
+    // unless the lines were complete.
+    bool LoadPage(cups_page_header2_s* header, const CMyBuffer& lines);
+    // The page hooks for the loaded page: start, prepare, paint, end.
+    void PrintPage();
+
+    // Page image preparation: the once-per-job OnInit, then AdjustImage.
+    void PreparePage();
     void AdjustImage();
     void CropWhiteEdge(int top, int bottom, int left, int right);
     void Negative();
@@ -52,4 +72,7 @@ public:
     cups_page_header2_s* m_header;
     bool m_bInit;
     std::string m_strModelName;
+
+protected:
+    CRenderJob* m_job = nullptr;
 };

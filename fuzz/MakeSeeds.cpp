@@ -16,6 +16,7 @@
 #include "PpdWriter.h"
 #include "PrinterCPCL.h"
 #include "PrinterESCPOS.h"
+#include "PrinterFamilies.h"
 #include "PrinterPaperang.h"
 #include "PrinterPeriPage.h"
 #include "PrinterTSPL.h"
@@ -47,8 +48,13 @@ struct Settings {
 
 std::string JobHead(int model, uint8_t flags, const Settings& s)
 {
+    // The harness reads the model as an index into the family table.
+    const std::vector<PrinterFamily>& families = PrinterFamilies();
+    size_t index = 0;
+    while (index + 1 < families.size() && families[index].model != model)
+        ++index;
     std::string head;
-    head += static_cast<char>(model - 20);
+    head += static_cast<char>(index);
     head += static_cast<char>(flags);
     for (const char* keyword : kJobKeywords) {
         uint8_t b = kChoiceAbsent;
@@ -109,7 +115,8 @@ void RasterJobSeeds()
     const std::string refused = RasterBytes({MakeRasterPage(16, 4, 16), Drawing(16, 4, 8)});
     const std::string cut = grey.substr(0, grey.size() - 40 * 10);
 
-    for (int model = 20; model <= 24; ++model) {
+    for (const PrinterFamily& family : PrinterFamilies()) {
+        const int model = family.model;
         const std::string m = std::to_string(model) + "_";
         Put("raster_job", m + "plain_1bit", JobHead(model, 0, none) + oneBit);
         Put("raster_job", m + "label_8bit", JobHead(model, 0, label) + grey);
@@ -164,15 +171,15 @@ void PpdSettingsSeeds()
         "ImageCompress=1 MediaMethod=Transfer AdjustHoriaontal=-2 Brightness=20 Contrast=-20",
         "Darkness=99999 Rotate=7 Threshold=99999 CropEdgeLeft=-5 NoSuchOption=1",
     };
-    for (int model = 20; model <= 24; ++model) {
+    for (const PrinterFamily& family : PrinterFamilies()) {
         PpdModel ppdModel;
-        ppdModel.modelNumber = model;
+        ppdModel.modelNumber = family.model;
         ppdModel.personality = "TSPL";
         ppdModel.options = all;
         const std::string ppd = MakePpdText(ppdModel);
         int n = 0;
         for (const char* o : jobOptions)
-            Put("ppd_settings", std::to_string(model) + "_options_" + std::to_string(n++),
+            Put("ppd_settings", std::to_string(family.model) + "_options_" + std::to_string(n++),
                 std::string(o) + '\0' + ppd);
     }
     PpdModel bare;

@@ -19,13 +19,9 @@
 #include "CupsInstance.h"
 #include "CupsLog.h"
 #include "CupsOutput.h"
-#include "CupsRender.h"
+#include "CupsJob.h"
 #include "FuzzSupport.h"
-#include "PrinterCPCL.h"
-#include "PrinterESCPOS.h"
-#include "PrinterPaperang.h"
-#include "PrinterPeriPage.h"
-#include "PrinterTSPL.h"
+#include "PrinterFamilies.h"
 #include "PrinterStream.h"
 
 using namespace fuzz_support;
@@ -44,22 +40,17 @@ void CountTrace(int, const char* text)
 }
 
 // The back end the PPD's model number selects; an unknown number still
-// has its settings read, by the TSPL binding.
+// has its settings read, by the TSPL back end.
 CBaseRender* MakeBackEnd(int model)
 {
-    switch (model) {
-    case 21:
-        return new CCupsRender<CPrinterESCPOS>();
-    case 22:
-        return new CCupsRender<CPrinterCPCL>();
-    case 23:
-        return new CCupsRender<CPrinterPaperang>();
-    case 24:
-        return new CCupsRender<CPrinterPeriPage>();
-    default:
-        return new CCupsRender<CPrinterTSPL>();
-    }
+    const PrinterFamily* family = FindPrinterFamily(model);
+    if (!family)
+        family = FindPrinterFamily(kModelTSPL);
+    return family->create();
 }
+
+// The job the filter's back end prints for: standard output, system log.
+CCupsJob g_job;
 
 // A 40 x 24 grey page at 203 dpi: a white margin around a dark frame and a
 // ramp, so that threshold, dither and every crop side have work to do.
@@ -148,8 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CupsSetOutputFd(out.Fd());
 
     g_pRender = MakeRefPtr<CBaseRender>(MakeBackEnd(model));
+    g_pRender->SetJob(&g_job);
     g_pRender->m_ppd = ppd;
-    g_pRender->GetPrinterParameters();
+    CupsReadSettings(*g_pRender);
     g_pRender->SetModelName(modelName.c_str());
     g_pRender->OnStartDoc(0);
 

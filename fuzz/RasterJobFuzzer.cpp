@@ -6,7 +6,7 @@
 // sent), and that the exit status follows the job's outcome.
 //
 // Input layout:
-//   byte 0      model number: 20 + b % 5, or for b >= 250 an unknown number
+//   byte 0      model number: family b % (number of families), or for b >= 250 an unknown number
 //   byte 1      bits 0-1: 3 = printer channel fails (/dev/full)
 //               bit 2:    an options string follows (length byte, text)
 //               bits 4-7: SIGTERM: 0 none, 1 before the first page header,
@@ -34,6 +34,7 @@
 #include "DibImage.h"
 #include "FuzzSupport.h"
 #include "PpdWriter.h"
+#include "PrinterFamilies.h"
 #include "RasterJobInput.h"
 #include "PrinterStream.h"
 
@@ -61,7 +62,8 @@ bool ChoiceFor(uint8_t b, const char* keyword, testing_support::PpdOption* optio
 int ModelFor(uint8_t b)
 {
     static const int kUnknown[] = {19, 25, 0, -20, 99, 2147483647};
-    return b < 250 ? 20 + b % 5 : kUnknown[b - 250];
+    const std::vector<PrinterFamily>& families = PrinterFamilies();
+    return b < 250 ? families[b % families.size()].model : kUnknown[b - 250];
 }
 
 // Pages the harness lets the filter build, so that an iteration stays fast.
@@ -256,7 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool outputFailed = CupsOutputFailed();
     CupsResetOutput();
 
-    if (ppdModel.modelNumber < 20 || ppdModel.modelNumber > 24) {
+    if (!FindPrinterFamily(ppdModel.modelNumber)) {
         FUZZ_CHECK(rc == 1 && out.empty() && t.started == 0 && err == "ERROR: Unknow ModelNumber.\n",
                    "unknown model %d: exit %d, stderr '%s'", ppdModel.modelNumber, rc, err.c_str());
         return 0;

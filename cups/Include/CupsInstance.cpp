@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <string>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -19,15 +21,12 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
+#include "CupsJob.h"
 #include "CupsLog.h"
 #include "CupsMessages.h"
 #include "CupsOutput.h"
-#include "CupsRender.h"
-#include "PrinterCPCL.h"
-#include "PrinterESCPOS.h"
-#include "PrinterPaperang.h"
-#include "PrinterPeriPage.h"
-#include "PrinterTSPL.h"
+#include "PageAssembler.h"
+#include "PrinterFamilies.h"
 
 CStdRefPtr<CBaseRender> g_pRender;
 int ModelNumber = 0;
@@ -51,29 +50,6 @@ int RawField(const E& field)
     int value;
     std::memcpy(&value, &field, sizeof value);
     return value;
-}
-
-// Whether a page's lines are read into a page buffer to be made the page
-// image: a depth the image core takes, a size within its limit, and a page
-// buffer whose size fits the buffer's int length. Lines longer than the
-// width needs are held only while the whole buffer stays within the image
-// core's limit: a header could otherwise claim up to 2 GB of page buffer
-// for an image of a few pixels. A page that fails this test is refused
-// without allocating its size.
-bool PageFits(const cups_page_header2_t& h)
-{
-    const unsigned bpp = h.cupsBitsPerPixel;
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
-        return false;
-    if (!CDibImage::CanCreate(h.cupsWidth, h.cupsHeight, bpp))
-        return false;
-    const unsigned long long bytes =
-        static_cast<unsigned long long>(h.cupsHeight) * h.cupsBytesPerLine;
-    if (bytes > static_cast<unsigned long long>(INT_MAX))
-        return false;
-    const unsigned long long lineNeeds = (static_cast<unsigned long long>(h.cupsWidth) * bpp + 7) / 8;
-    return h.cupsBytesPerLine <= lineNeeds ||
-           bytes <= static_cast<unsigned long long>(CDibImage::kMaxMemory);
 }
 
 // Reads and drops the pixel data of a page that is not printed, in small
@@ -152,55 +128,67 @@ void KeepPageMemory()
 #endif
 }
 
-// Complements n bytes in place, eight at a time.
-void InvertBytes(unsigned char* p, size_t n)
+// Reads a page's lines straight into the page assembler's buffer. A page
+// the assembler refuses, or has no memory for, is passed over: page intake
+// then finds no lines.
+void ReadPage(cups_raster_t* ras, const cups_page_header2_t& header, CPageAssembler& page)
 {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        w = ~w;
-        std::memcpy(p + i, &w, 8);
-    }
-    for (; i < n; ++i)
-        p[i] = static_cast<unsigned char>(~p[i]);
-}
-
-// Reads the lines of a page straight into the page buffer. Colour space K
-// has ink high; the page image has white high, so those lines are inverted.
-// Lines a cut-off page did not deliver, a partly read line included, are
-// white paper.
-void ReadPage(cups_raster_t* ras, const cups_page_header2_t& header, CMyBuffer& buffer)
-{
-    const size_t bpl = header.cupsBytesPerLine;
-    const int pageBytes = static_cast<int>(header.cupsHeight * header.cupsBytesPerLine);
-    buffer.InitBuffer(pageBytes);
-    if (buffer.GetBufferLength() != pageBytes) {
-        // No memory for the page: its data is passed over, and page intake
-        // finds no lines.
-        buffer.InitBuffer(0);
+    if (!page.Begin(header)) {
         SkipPage(ras, header);
         return;
     }
-    unsigned char* page = buffer.GetBuffer();
-    size_t lines = 0;
-    if (bpl > 0)
-        while (lines < header.cupsHeight &&
-               cupsRasterReadPixels(ras, page + lines * bpl, header.cupsBytesPerLine) != 0)
-            ++lines;
-    if (RawField(header.cupsColorSpace) == CUPS_CSPACE_K)
-        InvertBytes(page, lines * bpl);
-    std::memset(page + lines * bpl, 0xFF, static_cast<size_t>(pageBytes) - lines * bpl);
+    while (unsigned char* line = page.NextLine()) {
+        if (cupsRasterReadPixels(ras, line, header.cupsBytesPerLine) == 0)
+            break;
+        page.LineDone();
+    }
+    page.Finish();
 }
 
-template <class T>
-void CreateBackEnd(ppd_file_t* ppd, const char* modelName)
-{
-    g_pRender = MakeRefPtr<CBaseRender>(new CCupsRender<T>());
-    g_pRender->m_ppd = ppd;
-    g_pRender->GetPrinterParameters();
-    g_pRender->SetModelName(modelName);
-}
+// Owners of what the job opens, so that every way out of Run releases them.
+struct RasterCloser {
+    void operator()(cups_raster_t* ras) const { cupsRasterClose(ras); }
+};
+struct PpdCloser {
+    void operator()(ppd_file_t* ppd) const { ppdClose(ppd); }
+};
+using RasterHandle = std::unique_ptr<cups_raster_t, RasterCloser>;
+using PpdHandle = std::unique_ptr<ppd_file_t, PpdCloser>;
+
+// The raster file named on the command line; standard input is not closed.
+class CInputFile {
+public:
+    explicit CInputFile(int fd) : m_fd(fd) {}
+    ~CInputFile()
+    {
+        if (m_fd > 0)
+            close(m_fd);
+    }
+    CInputFile(const CInputFile&) = delete;
+    CInputFile& operator=(const CInputFile&) = delete;
+
+private:
+    int m_fd;
+};
+
+class COptions {
+public:
+    explicit COptions(const char* text) : m_count(cupsParseOptions(text, 0, &m_options)) {}
+    ~COptions() { cupsFreeOptions(m_count, m_options); }
+    COptions(const COptions&) = delete;
+    COptions& operator=(const COptions&) = delete;
+
+    int Count() const { return m_count; }
+    cups_option_t* Get() const { return m_options; }
+
+private:
+    cups_option_t* m_options = nullptr;
+    int m_count;
+};
+
+// The filter's one job: its back end writes to standard output and traces
+// to the system log.
+CCupsJob g_job;
 
 } // namespace
 
@@ -225,71 +213,56 @@ int CCupsInstance::Run(int argc, char** argv)
             return 1;
         }
     }
+    CInputFile file(fd);
 
+    // A stream that does not start with a raster sync word opens as null;
+    // the job then finds no pages.
     CRasterInput input(fd);
-    cups_raster_t* ras = cupsRasterOpenIO(CRasterInput::Read, &input, CUPS_RASTER_READ);
+    RasterHandle ras(cupsRasterOpenIO(CRasterInput::Read, &input, CUPS_RASTER_READ));
+    if (!ras)
+        CupsLog(LOG_ERR, "no raster stream on the input");
 
     Canceled = 0;
     sigset(SIGTERM, CancelJob);
 
-    cups_option_t* options = nullptr;
-    const int num_options = cupsParseOptions(argv[5], 0, &options);
+    COptions options(argv[5]);
 
     // The queue's PPD, its defaults and then the job's options marked on it.
     const char* ppdPath = getenv("PPD");
-    ppd_file_t* ppd = ppdPath ? ppdOpenFile(ppdPath) : nullptr;
+    PpdHandle ppd(ppdPath ? ppdOpenFile(ppdPath) : nullptr);
     if (!ppd) {
         int linenum = 0;
         const ppd_status_t status = ppdLastError(&linenum);
         _cupsLangPrintFilter(stderr, "ERROR", "The PPD file could not be opened.");
         fprintf(stderr, "DEBUG: %s on line %d.\n", ppdErrorString(status), linenum);
-        cupsRasterClose(ras);
-        if (fd != 0)
-            close(fd);
-        cupsFreeOptions(num_options, options);
         return 1;
     }
-    ppdMarkDefaults(ppd);
-    cupsMarkOptions(ppd, num_options, options);
+    ppdMarkDefaults(ppd.get());
+    cupsMarkOptions(ppd.get(), options.Count(), options.Get());
 
     std::string modelName;
-    if (ppd_attr_t* attr = ppdFindAttr(ppd, "ModelName", nullptr)) {
+    if (ppd_attr_t* attr = ppdFindAttr(ppd.get(), "ModelName", nullptr)) {
         CupsLog(LOG_DEBUG, "ModelName=%s", attr->value ? attr->value : "");
         modelName = attr->value ? attr->value : "";
     }
-    if (ppd_attr_t* attr = ppdFindAttr(ppd, "Personality", nullptr))
+    if (ppd_attr_t* attr = ppdFindAttr(ppd.get(), "Personality", nullptr))
         CupsLog(LOG_DEBUG, "lang=%s", attr->value ? attr->value : "");
 
     ModelNumber = ppd->model_number;
     CupsLog(LOG_DEBUG, "ModelNumber = %d\n", ModelNumber);
 
-    // The back end by model number.
-    switch (ModelNumber) {
-    case 20:
-        CreateBackEnd<CPrinterTSPL>(ppd, modelName.c_str());
-        break;
-    case 21:
-        CreateBackEnd<CPrinterESCPOS>(ppd, modelName.c_str());
-        break;
-    case 22:
-        CreateBackEnd<CPrinterCPCL>(ppd, modelName.c_str());
-        break;
-    case 23:
-        CreateBackEnd<CPrinterPaperang>(ppd, modelName.c_str());
-        break;
-    case 24:
-        CreateBackEnd<CPrinterPeriPage>(ppd, modelName.c_str());
-        break;
-    default:
+    // The back end by model number, its settings from the marked PPD.
+    const PrinterFamily* family = FindPrinterFamily(ModelNumber);
+    if (!family) {
         CupsLog(LOG_ERR, "ERR: Unknow ModelNumber = %d\n", ModelNumber);
         _cupsLangPrintFilter(stderr, "ERROR", "Unknow ModelNumber.");
-        cupsRasterClose(ras);
-        if (fd != 0)
-            close(fd);
-        ppdClose(ppd);
-        cupsFreeOptions(num_options, options);
         return 1;
     }
+    g_pRender = MakeRefPtr<CBaseRender>(family->create());
+    g_pRender->SetJob(&g_job);
+    g_pRender->m_ppd = ppd.get();
+    CupsReadSettings(*g_pRender);
+    g_pRender->SetModelName(modelName.c_str());
 
     g_pRender->OnStartDoc(0);
 
@@ -297,9 +270,8 @@ int CCupsInstance::Run(int argc, char** argv)
     // and after each finished page, so a started page is always completed.
     Page = 0;
     cups_page_header2_t header;
-    // One page buffer for the job: it keeps its storage from page to page.
-    CMyBuffer buffer;
-    while (cupsRasterReadHeader2(ras, &header)) {
+    CPageAssembler page;
+    while (ras && cupsRasterReadHeader2(ras.get(), &header)) {
         if (Canceled)
             break;
 
@@ -307,17 +279,12 @@ int CCupsInstance::Run(int argc, char** argv)
         fprintf(stderr, "PAGE: %d 1\n", Page);
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
-        if (PageFits(header)) {
-            ReadPage(ras, header, buffer);
-        } else {
-            buffer.InitBuffer(0);
-            SkipPage(ras, header);
-        }
-
-        StartPage(ppd, &header, buffer);
+        ReadPage(ras.get(), header, page);
+        // The page buffer is the assembler's; StartPage only reads it.
+        StartPage(ppd.get(), &header, page.Lines());
 
         _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
-        EndPage(ppd, &header);
+        EndPage(ppd.get(), &header);
 
         if (Canceled)
             break;
@@ -326,12 +293,6 @@ int CCupsInstance::Run(int argc, char** argv)
     // Shut-down.
     g_pRender->OnEndDoc();
 
-    cupsRasterClose(ras);
-    if (fd != 0)
-        close(fd);
-    ppdClose(ppd);
-    cupsFreeOptions(num_options, options);
-
     if (Page == 0) {
         _cupsLangPrintFilter(stderr, "ERROR", "No pages were found.");
         return 1;
@@ -339,7 +300,7 @@ int CCupsInstance::Run(int argc, char** argv)
     return CupsOutputFailed() ? 1 : 0;
 }
 
-void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, CMyBuffer& lines)
+void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, const CMyBuffer& lines)
 {
     CupsLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", RawField(header->Duplex));
     CupsLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", header->HWResolution[0],
@@ -364,35 +325,14 @@ void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, CMyBuffe
     CupsLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", header->cupsCompression);
 
     CBaseRender* render = g_pRender;
-    render->m_header = header;
-    render->m_iDpi = static_cast<int>(header->HWResolution[0]);
-
-    // The buffer must hold every line of the page; a page that was refused
-    // on intake arrives without them.
-    const unsigned long long pageBytes =
-        static_cast<unsigned long long>(header->cupsHeight) * header->cupsBytesPerLine;
-    const bool complete = pageBytes <= static_cast<unsigned long long>(INT_MAX) &&
-                          static_cast<unsigned long long>(lines.GetBufferLength()) >= pageBytes;
-    if (!complete ||
-        !render->m_image.CreateFromArray(lines.GetBuffer(), header->cupsWidth, header->cupsHeight,
-                                         header->cupsBitsPerPixel, header->cupsBytesPerLine,
-                                         false)) {
-        if (!complete)
-            render->m_image.Destroy();
+    if (!render->LoadPage(header, lines)) {
         CupsLog(LOG_ERR, "create image error\n");
         return;
     }
     CupsLog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
             header->cupsWidth, header->cupsHeight, header->cupsBitsPerPixel,
             header->cupsBytesPerLine);
-
-    render->m_image.SetXDPI(static_cast<int>(header->HWResolution[0]));
-    render->m_image.SetYDPI(static_cast<int>(header->HWResolution[1]));
-
-    render->OnStartPage();
-    render->OnBeginBmp();
-    render->OnPaintBmp();
-    render->OnEndBmp();
+    render->PrintPage();
 }
 
 void CCupsInstance::EndPage(ppd_file_s*, cups_page_header2_s*)

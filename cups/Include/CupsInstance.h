@@ -25,6 +25,6 @@ public:
     virtual ~CCupsInstance() {}
 
     int Run(int argc, char** argv);
-    void StartPage(ppd_file_s* ppd, cups_page_header2_s* header, CMyBuffer& lines);
+    void StartPage(ppd_file_s* ppd, cups_page_header2_s* header, const CMyBuffer& lines);
     void EndPage(ppd_file_s* ppd, cups_page_header2_s* header);
 };

@@ -12,6 +12,7 @@
 #include "DibImage.h"
 #include "FilterRunner.h"
 #include "PpdWriter.h"
+#include "PrinterFamilies.h"
 #include "RasterWriter.h"
 #include "StreamDecode.h"
 #include "TempDir.h"
@@ -117,8 +118,9 @@ TEST_F(HostileSettings, AbsurdValuesStillPrintWholePages)
          {"iThreValue = 0"}},
     };
     for (const Case& c : cases)
-        for (int model = 20; model <= 24; ++model) {
-            SCOPED_TRACE(testing::Message() << c.what << ", model " << model);
+        for (const PrinterFamily& family : PrinterFamilies()) {
+            const int model = family.model;
+            SCOPED_TRACE(testing::Message() << c.what << ", " << family.name);
             const FilterResult r = Run(model, c.options, c.jobOptions);
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(r.signal, 0);

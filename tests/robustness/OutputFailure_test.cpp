@@ -11,6 +11,7 @@
 
 #include "FilterRunner.h"
 #include "PpdWriter.h"
+#include "PrinterFamilies.h"
 #include "RasterWriter.h"
 #include "TempDir.h"
 
@@ -34,8 +35,9 @@ TEST(OutputFailure, FullDeviceInEveryLanguage)
     RasterPage page = MakeRasterPage(32, 6, 8);
     SetRasterPixel(page, 4, 2, 0);
     WriteRaster(dir.Path("job.ras"), {page, page});
-    for (int model = 20; model <= 24; ++model) {
-        SCOPED_TRACE(model);
+    for (const PrinterFamily& family : PrinterFamilies()) {
+        const int model = family.model;
+        SCOPED_TRACE(family.name);
         PpdModel ppdModel;
         ppdModel.modelNumber = model;
         FilterOptions o;

@@ -1,0 +1,86 @@
+#include "CupsJob.h"
+
+#include <cstdio>
+#include <string>
+
+#include <cups/ppd.h>
+
+#include "BaseRender.h"
+#include "CupsInstance.h"
+#include "CupsLog.h"
+#include "CupsMessages.h"
+#include "CupsOutput.h"
+#include "PrinterSettings.h"
+
+bool CCupsJob::Write(const void* data, int length)
+{
+    return CupsWriteOutput(data, length);
+}
+
+void CCupsJob::LogV(int priority, const char* format, va_list args)
+{
+    CupsLogV(priority, format, args);
+}
+
+void CCupsJob::PreparePage(CBaseRender& render)
+{
+    if (render.m_ppd == nullptr || render.m_header == nullptr) {
+        render.AddLog("ppd == NULL || header == NULL");
+        return;
+    }
+    render.PreparePage();
+}
+
+void CCupsJob::Report(Level level, const char* text)
+{
+    static const char* const kPrefix[] = {"INFO", "WARNING", "ERROR"};
+    _cupsLangPrintFilter(stderr, kPrefix[level], "%s", text);
+}
+
+bool CCupsJob::IsCanceled() const
+{
+    return Canceled != 0;
+}
+
+bool CCupsJob::OutputFailed() const
+{
+    return CupsOutputFailed();
+}
+
+namespace {
+
+// The marked choice of a PPD main keyword, or "" when there is none.
+class CPpdChoices : public ISettingChoices {
+public:
+    explicit CPpdChoices(CBaseRender& render) : m_render(render) {}
+
+    std::string Choice(const char* keyword) override
+    {
+        ppd_choice_t* choice = ppdFindMarkedChoice(m_render.m_ppd, keyword);
+        if (!choice) {
+            m_render.AddLog("GetMarkedOption: %s is error", keyword);
+            return std::string();
+        }
+        ppd_option_t* option = choice->option;
+        m_render.AddLog(
+            "%s: marked=%d, choice: %s, text: %s, code: %s, \t\t\tconflicted=%d, keyword: %s, "
+            "defchoice: %s, option->text: %s, option->num_choices: %d",
+            keyword, choice->marked, choice->choice, choice->text,
+            choice->code ? choice->code : "(null)", option ? option->conflicted : 0,
+            option ? option->keyword : "", option ? option->defchoice : "",
+            option ? option->text : "", option ? option->num_choices : 0);
+        return std::string(choice->choice);
+    }
+
+private:
+    CBaseRender& m_render;
+};
+
+} // namespace
+
+void CupsReadSettings(CBaseRender& render)
+{
+    render.AddLog("CCupsRender::GetPrinterParameters");
+    CPpdChoices choices(render);
+    ReadPrinterSettings(render, choices);
+}
