@@ -4,6 +4,7 @@
 # meant to make bandrill faster changes nothing it prints.
 #
 # Usage: bench/crosscheck.sh REFERENCE_BANDRILL [BANDRILL]
+# Environment: MODELS (model numbers to run, default all five), BUILD.
 # BANDRILL defaults to build-bench/bandrill. Jobs: 1-bit (colour space K),
 # 8-bit grey and 24-bit RGB pages of odd and even widths; on two odd shapes
 # also 4-bit grey, 32-bit RGBA, 8-bit and 24-bit in colour space K and
@@ -84,7 +85,7 @@ settings+=("ImageFilter=12" "ImageFilter=-2"
 
 count=0
 failed=0
-for model in 20 22 23 21 24; do
+for model in ${MODELS:-20 22 23 21 24}; do
     for s in "${settings[@]}"; do
         # shellcheck disable=SC2086
         p=$(ppd "$model" zeMediaTracking=Gap $s)

@@ -155,7 +155,7 @@ TEST(OutputLimit, HugeTsplPageThroughTheFilter)
         EXPECT_EQ(r.out.find("BITMAP 0,0,3752,30000,3,") != std::string::npos, !plain);
         EXPECT_NE(r.out.find(plain ? "BITMAP 0,0,8,8,1," : "BITMAP 0,0,8,8,3,"), std::string::npos);
 
-        // The page lines and the page image, 112.5 MB each, and no copy of
+        // The page image (the lines go straight into it), 112.5 MB, and no copy of
         // the bitmap in the output buffer. Sanitizer builds need more.
         const long peakKb = PeakChildRssKb();
         std::printf("[ figures  ] ImageCompress %s: peak RSS %ld KiB\n", compress, peakKb);
@@ -200,7 +200,8 @@ TEST(OutputLimit, HugeRasterPageInEscPosAndPeriPage)
         EXPECT_EQ(page.iHeight, 28000);
         EXPECT_TRUE(page.IsInk(29000, 27000));
         EXPECT_FALSE(page.IsInk(28999, 27000));
-        // Lines, image, packed raster and page stream: four copies.
+        // Image, packed raster (its rows have padding) and page stream:
+        // three copies.
         const long peakKb = PeakChildRssKb();
         std::printf("[ figures  ] model %d, 105 MB page sent whole: peak RSS %ld KiB\n", model, peakKb);
         EXPECT_LT(peakKb, 1200L * 1024);
