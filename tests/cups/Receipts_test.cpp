@@ -319,4 +319,79 @@ TEST_F(Receipts, ShortNoteWithBottomCropPrintsOnlyItsLines)
     }
 }
 
+// The same receipts with the PPDs ppd/ builds, their defaults unchanged.
+const std::string kShippedPpds = std::string(BANDRILL_BUILD_DIR) + "/ppd/ppd/";
+
+FilterResult RunShipped(const std::string& ppd, const std::vector<RasterPage>& pages, TempDir& dir)
+{
+    FilterOptions o;
+    o.ppdPath = kShippedPpds + ppd;
+    o.stdinPath = dir.Path("job.ras");
+    WriteRaster(o.stdinPath, pages);
+    return RunFilter(o);
+}
+
+TEST_F(Receipts, ShippedDefaultsPrintThreePagesAsOneSlip)
+{
+    std::string rows;
+    std::vector<RasterPage> pages;
+    for (unsigned n = 0; n < 3; ++n)
+        pages.push_back(PatternPage(384, 600, n, &rows));
+    const FilterResult r = RunShipped("bandrill-escpos-58.ppd", pages, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<EscPosCommand> cmds;
+    std::string error;
+    ASSERT_TRUE(ParseEscPos(r.out, cmds, error)) << error;
+    std::vector<std::string> cuts;
+    std::string stacked;
+    size_t lastRaster = 0;
+    for (size_t i = 0; i < cmds.size(); ++i) {
+        if (cmds[i].name == "cut" || cmds[i].name == "feedcut")
+            cuts.push_back(cmds[i].name);
+        if (cmds[i].name == "raster") {
+            EXPECT_LE(cmds[i].rows, 255);
+            stacked += cmds[i].data;
+            lastRaster = i;
+        }
+    }
+    EXPECT_EQ(cuts, std::vector<std::string>({"feedcut"}));
+    EXPECT_EQ(cmds.back().name, "feedcut");
+    for (size_t i = 0; i < lastRaster; ++i)
+        EXPECT_NE(cmds[i].name, "feed") << "command " << i;
+    EXPECT_TRUE(stacked == rows) << "the bands stacked are not the three pages";
+}
+
+TEST_F(Receipts, ShippedPpdCutsAnEightyMillimetrePageToTheHead)
+{
+    RasterPage page = PatternPage(640, 100, 1, nullptr);
+    const FilterResult r = RunShipped("bandrill-escpos-58.ppd", {page, page}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<EscPosCommand> cmds;
+    std::string error;
+    ASSERT_TRUE(ParseEscPos(r.out, cmds, error)) << error;
+    for (const EscPosCommand& cmd : cmds) {
+        if (cmd.name == "raster") {
+            EXPECT_EQ(cmd.widthBytes, 48);
+        }
+    }
+    EXPECT_EQ(Lines(r.err, "WARNING:").size(), 1u) << r.err;
+}
+
+TEST_F(Receipts, ShippedPaperangPpdPrintsAShortNoteShort)
+{
+    RasterPage note = MakeRasterPage(384, 799, 8);
+    for (unsigned line = 0; line < 3; ++line)
+        for (unsigned y = 10 + line * 25; y < 26 + line * 25; ++y)
+            for (unsigned x = 8; x < 300; x += 3)
+                SetRasterPixel(note, x, y, 0);
+    const FilterResult r = RunShipped("bandrill-paperang.ppd", {note}, dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    NS_DECODE::tagDecodeResult decoded;
+    ASSERT_TRUE(NS_DECODE::DecodePaperang(reinterpret_cast<const unsigned char*>(r.out.data()),
+                                          r.out.size(), decoded))
+        << decoded.strError;
+    ASSERT_EQ(decoded.vPages.size(), 1u);
+    EXPECT_LT(decoded.vPages[0].iHeight, 200);
+}
+
 } // namespace
