@@ -12,6 +12,7 @@ clang libclang-rt-14-dev
 cups cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils
 ghostscript poppler-utils python3
 dpkg-dev lintian
+fonts-dejavu-core
 "
 
 missing=""
