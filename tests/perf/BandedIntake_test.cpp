@@ -442,6 +442,11 @@ TEST(BandedIntake, GreyPageIsNeverHeldAtFullDepth)
     }
     std::printf("[ figures  ] 8000 x 16000 page, 1 bit / 8 bits: peak RSS %ld / %ld KiB\n",
                 peakKb[0], peakKb[1]);
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's allocator holds far more for the grey page than for
+    // the one-bit one; its figures say nothing about the filter's own.
+    GTEST_SKIP() << "memory figures of a sanitizer build";
+#endif
     EXPECT_LT(peakKb[1], peakKb[0] + 32L * 1024);
 }
 
