@@ -30,6 +30,7 @@ tagREGSTRUCT::tagREGSTRUCT()
     iFeedBefore = 0;
     iFeedAfter = 0;
     iReserved4 = 0;
+    bSetcCommands = true;
 }
 
 tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()

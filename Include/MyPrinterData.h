@@ -41,6 +41,7 @@ struct tagREGSTRUCT {
     int iFeedBefore;
     int iFeedAfter;
     int iReserved4;
+    bool bSetcCommands;  // TSPL: send the SETC lines (dotted line, pause key, watermark)
 };
 
 // Image and halftone settings.

@@ -20,6 +20,7 @@ struct PpdModel {
     std::string modelName = "Test Printer";  // empty: no *ModelName line
     std::string personality;                 // empty: no *Personality line
     std::vector<PpdOption> options;
+    std::string extra;                       // PPD lines appended as they are
 };
 
 std::string MakePpdText(const PpdModel& ppdModel);
