@@ -13,9 +13,13 @@ filter writes when run by hand on the raster that cups-filters makes for
 the same file, PPD and options.
 
 CASE jobs: copies make pages, and a cancelled long job leaves whole pages.
+
+CASE label4x6: a 4 x 6 in PDF label printed by PWG media name on the TSPL
+queue with the installed PPD's defaults.
 """
 import argparse
 import os
+import re
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -70,14 +74,16 @@ def family_cases(family):
             size = [] if page is None else [page]
             out.append(("tspl-%d" % dpi, "bandrill-tspl-%d.ppd" % dpi, "tspl", ["Darkness=5"], [
                 # Job options over the queue default; threshold.
-                Job(SAMPLE_PNG, size + ["zeMediaTracking=Gap", "Darkness=12", "zePrintRate=3"] + thr,
+                # The SETC lines on request (shipped PPDs leave them out).
+                Job(SAMPLE_PNG, size + ["zeMediaTracking=Gap", "Darkness=12", "zePrintRate=3",
+                                        "SetcCommands=True"] + thr,
                     threshold=128,
                     present=[b"SET RIBBON OFF\r\n", b"GAP 3 mm,0 mm\r\n", b"DENSITY 12\r\n", b"SPEED 3\r\n",
                              b"SETC AUTODOTTED OFF\r\n", b",1,"],
                     absent=[b"BLINE"], ends=b"PRINT 1,1\r\n"),
                 # The queue default darkness; no speed; compressed, rotated.
                 Job(SAMPLE_PDF, size + ["zeMediaTracking=BLine", "MediaMethod=Transfer", "ImageCompress=1",
-                                        "AutoDotted=1", "Rotate=1"],
+                                        "SetcCommands=True", "AutoDotted=1", "Rotate=1"],
                     rotated180=True,
                     present=[b"SET RIBBON ON\r\n", b"BLINE 0 mm,0 mm\r\n", b"DENSITY 5\r\n",
                              b"SETC AUTODOTTED ON\r\n"],
@@ -262,6 +268,49 @@ def run_jobs(args):
         log("cancelled after %d of %d pages: ok" % (printed, pages))
 
 
+def run_label_4x6(args):
+    """A 4 x 6 in PDF printed with -o media=oe_4x6-label_4x6in on a TSPL
+    queue with the PPD's defaults: one label of exactly 4 x 6 in, no vendor
+    SETC lines, and the scheduler told that the page got to 100%. Returns
+    77 when the installed PPD has no such size."""
+    with PrivateCups(args.cmake, args.build) as env:
+        ppd = "bandrill-tspl-203.ppd"
+        with open(os.path.join(env.stage.ppd_dir, ppd), errors="replace") as f:
+            if "*PageSize oe_4x6-label_4x6in" not in f.read():
+                log("skipped: the installed %s has no 4 x 6 in size (oe_4x6-label_4x6in)" % ppd)
+                return 77
+        out = env.cups.add_queue("label4x6", "%s/%s" % (env.stage.ppd_subdir, ppd))
+        pdf = os.path.join(env.work, "label-4x6.pdf")
+        with open(pdf, "wb") as f:
+            f.write(S.pdf_bytes(S.pixels(), page_size=(288, 432)))
+        options = ["media=oe_4x6-label_4x6in"]
+        log("label4x6: lp label-4x6.pdf -o " + options[0])
+        job_id = env.cups.submit("label4x6", pdf, options)
+        env.cups.expect_completed(job_id)
+        with open(out, "rb") as f:
+            data = f.read()
+        check(data.count(b"PRINT 1,1\r\n") == 1, "4 x 6 label: %d pages" % data.count(b"PRINT 1,1\r\n"))
+        sizes = re.findall(rb"SIZE [^\r]*\r\n", data)
+        check(sizes == [b"SIZE 101.60 mm,152.40 mm\r\n"], "4 x 6 label: page size lines %r" % sizes)
+        check(b"SETC" not in data, "4 x 6 label: the stream carries SETC lines")
+        check(b"BITMAP 0,0,102,1218," in data, "4 x 6 label: no bitmap of 812 x 1218 dots")
+        job_log = env.cups.job_log(job_id)
+        check(re.search(r"job-media-progress=100\b", job_log) is not None,
+              "4 x 6 label: the scheduler never got job-media-progress=100:\n" + job_log[-3000:])
+        check("Printing page 1, 100% complete." in job_log,
+              "4 x 6 label: no 100% progress message:\n" + job_log[-3000:])
+        if args.decoder:
+            saved = os.path.join(env.work, "label-4x6.prn")
+            with open(saved, "wb") as f:
+                f.write(data)
+            dec = harness.decode(args.decoder, "tspl", saved, os.path.join(env.work, "label-4x6"))
+            check(len(dec.pages) == 1, "4 x 6 label: %d pages decoded" % len(dec.pages))
+            check((dec.pages[0].width, dec.pages[0].height) == (812, 1218),
+                  "4 x 6 label: decoded %d x %d dots" % (dec.pages[0].width, dec.pages[0].height))
+        log("label4x6: ok (%d bytes)" % len(data))
+    return 0
+
+
 def check_sample_files():
     """The committed sample files are what the generator makes: the tests
     locate the marks by the generator's layout."""
@@ -297,6 +346,8 @@ def main():
     try:
         if args.case == "jobs":
             run_jobs(args)
+        elif args.case == "label4x6":
+            return run_label_4x6(args)
         else:
             run_family(args, args.case)
     except Failure as e:
