@@ -11,6 +11,7 @@ libgtest-dev libbenchmark-dev
 clang libclang-rt-14-dev
 cups cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils
 ghostscript poppler-utils python3
+dpkg-dev lintian
 "
 
 missing=""
