@@ -16,6 +16,7 @@
 #include "Drivers.h"
 #include "PageAssembler.h"
 #include "PrinterFamilies.h"
+#include "PngCheck.h"
 #include "PrinterSettings.h"
 #include "StdRefPtr.h"
 #include "TestPage.h"
@@ -241,6 +242,43 @@ public:
     bool m_clipped = false;
 };
 
+// Jobs whose PNG document was found damaged, by job ID and printer.
+std::mutex g_damagedLock;
+std::set<std::pair<pappl_printer_t*, int>> g_damaged;
+
+bool TakeDamaged(pappl_job_t* job)
+{
+    std::lock_guard<std::mutex> lock(g_damagedLock);
+    return g_damaged.erase({papplJobGetPrinter(job), papplJobGetID(job)}) > 0;
+}
+
+// PAPPL 1.3.1's PNG reader never returns on a damaged file. When a PNG
+// job starts, its document is checked; a damaged one is replaced in the
+// spool by a blank pixel, which PAPPL reads, and the job is then aborted
+// in StartJob with the reason. The callback runs in the job's thread with
+// the job locked: it may only read the job.
+void JobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
+              void*)
+{
+    if (!job || !(event & PAPPL_EVENT_JOB_STATE_CHANGED) ||
+        papplJobGetState(job) != IPP_JSTATE_PROCESSING)
+        return;
+    const char* format = papplJobGetFormat(job);
+    const char* path = papplJobGetFilename(job);
+    if (!format || std::strcmp(format, "image/png") != 0 || !path || PngIsWhole(path))
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_damagedLock);
+        g_damaged.insert({printer, papplJobGetID(job)});
+    }
+    const int fd = open(path, O_WRONLY | O_TRUNC);
+    if (fd >= 0) {
+        const bool ok = write(fd, kBlankPng, kBlankPngSize) == static_cast<ssize_t>(kBlankPngSize);
+        close(fd);
+        (void)ok;
+    }
+}
+
 CAppJob* JobOf(pappl_job_t* job)
 {
     return static_cast<CAppJob*>(papplJobGetData(job));
@@ -252,6 +290,12 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     const PrinterFamily* family = driver ? FindPrinterFamily(driver->model) : nullptr;
     if (!family) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No printer family for this driver.");
+        return false;
+    }
+    if (TakeDamaged(job)) {
+        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+        papplJobSetMessage(job, "The PNG document is damaged or incomplete.");
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The PNG document is damaged or incomplete.");
         return false;
     }
     CAppJob* aj = new CAppJob(job, device, *driver);
@@ -457,6 +501,7 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     std::call_once(strings, [system] {
         static const std::string text = StringsData();
         papplSystemAddStringsData(system, "/en.strings", "en", text.c_str());
+        papplSystemSetEventCallback(system, JobEvent, nullptr);
     });
 
     data->printfile_cb = PrintFile;
