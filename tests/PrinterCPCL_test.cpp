@@ -13,82 +13,19 @@
 #include <vector>
 
 #include "AsciiImage.h"
+#include "Golden.h"
+#include "RecordingPrinter.h"
 #include "PrinterCPCL.h"
 
 namespace {
 
+using testing_support::Complement;
+using testing_support::ExpectGolden;
+using testing_support::ImageBytes;
+using testing_support::LabelArt;
 using testing_support::MakeAsciiImage;
 
-// Records every WriteSpool call as one chunk.
-class RecordingCPCL : public CPrinterCPCL {
-public:
-    void WriteSpool(const void* data, int length) override
-    {
-        writes.push_back(length > 0 ? std::string(static_cast<const char*>(data), length)
-                                    : std::string());
-    }
-
-    std::string Joined() const
-    {
-        std::string all;
-        for (const auto& w : writes)
-            all += w;
-        return all;
-    }
-
-    std::vector<std::string> writes;
-};
-
-std::string ImageBytes(const CDibImage& img)
-{
-    return std::string(reinterpret_cast<const char*>(img.GetBits(0)),
-                       static_cast<size_t>(img.GetEffWidth()) * img.GetHeight());
-}
-
-std::string Complement(std::string s)
-{
-    for (auto& c : s)
-        c = static_cast<char>(~static_cast<unsigned char>(c));
-    return s;
-}
-
-// A 400 x 240 label: a 2-dot frame, a diagonal from the top left corner and
-// a solid block at the top right, so that any flip or shift shows.
-std::vector<std::string> LabelArt()
-{
-    const int w = 400, h = 240;
-    std::vector<std::string> rows(h, std::string(w, '.'));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const bool frame = x < 2 || x >= w - 2 || y < 2 || y >= h - 2;
-            const int diag = y * w / h;
-            const bool diagonal = x >= diag && x < diag + 3;
-            const bool block = x >= 300 && x < 370 && y >= 20 && y < 60;
-            if (frame || diagonal || block)
-                rows[y][x] = 'X';
-        }
-    return rows;
-}
-
-// Golden files hold whole pages byte for byte. BANDRILL_UPDATE_GOLDEN=1
-// rewrites them from the current output.
-void ExpectGolden(const std::string& name, const std::string& actual)
-{
-    const std::filesystem::path path =
-        std::filesystem::path(BANDRILL_SOURCE_DIR) / "tests/golden/cpcl" / name;
-    const char* update = std::getenv("BANDRILL_UPDATE_GOLDEN");
-    if (update && std::string(update) == "1") {
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << actual;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << "missing " << path << " (BANDRILL_UPDATE_GOLDEN=1 writes it)";
-    const std::string expected((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    ASSERT_EQ(expected.size(), actual.size()) << path;
-    for (size_t i = 0; i < expected.size(); ++i)
-        ASSERT_EQ(expected[i], actual[i]) << path << ": first difference at byte " << i;
-}
+using RecordingCPCL = testing_support::TRecordingPrinter<CPrinterCPCL, std::string>;
 
 // Sample label: 400 x 240 at 203 dpi on gap media, reference 0. Each
 // command is its own write; the CG header has no line end and the image
@@ -116,7 +53,7 @@ TEST(PrinterCPCL, SampleLabelPage)
     ASSERT_EQ(p.writes.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i)
         EXPECT_TRUE(p.writes[i] == expected[i]) << "write " << i;
-    ExpectGolden("page_400x240_203dpi_gap.bin", p.Joined());
+    ExpectGolden("cpcl", "page_400x240_203dpi_gap.bin", p.Joined());
     EXPECT_TRUE(ImageBytes(p.m_image) == Complement(prepared));
 }
 

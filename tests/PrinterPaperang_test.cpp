@@ -13,10 +13,12 @@
 #include "AsciiImage.h"
 #include "HfmDecoder.h"
 #include "PrinterPaperang.h"
+#include "RecordingPrinter.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using testing_support::Bytes;
+using testing_support::Cat;
 using testing_support::CHfmDecoder;
 using testing_support::MakeAsciiImage;
 
@@ -30,45 +32,13 @@ Bytes Hex(const char* text)
     return out;
 }
 
-Bytes Cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 // The back end with its output and traces recorded instead of sent.
-class CPaperangProbe : public CPrinterPaperang {
+class CPaperangProbe : public testing_support::TRecordingPrinter<CPrinterPaperang> {
 public:
-    void WriteSpool(const void* data, int length) override
-    {
-        const unsigned char* p = static_cast<const unsigned char*>(data);
-        m_writes.emplace_back(p, p + length);
-    }
-    void AddLog(const char* format, ...) override
-    {
-        char text[512];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        m_logs.emplace_back(text);
-    }
     Bytes Buffered() const
     {
         return Bytes(m_buffer.GetBuffer(), m_buffer.GetBuffer() + m_buffer.GetBufferLength());
     }
-    bool Logged(const std::string& prefix) const
-    {
-        for (const std::string& s : m_logs)
-            if (s.compare(0, prefix.size(), prefix) == 0)
-                return true;
-        return false;
-    }
-
-    std::vector<Bytes> m_writes;
-    std::vector<std::string> m_logs;
 };
 
 const Bytes kBegin = Hex("A5 01 05 00  05 19 03 00 00  57 1F E7 A5  5A");
@@ -219,11 +189,11 @@ TEST(PaperangFrame, FixedCommandsFrameByteForByte)
         CPaperangProbe p;
         c.send(p);
         EXPECT_EQ(p.Buffered(), c.frame);
-        EXPECT_TRUE(p.m_writes.empty()); // commands only collect
+        EXPECT_TRUE(p.writes.empty()); // commands only collect
         if (c.log)
-            EXPECT_EQ(p.m_logs, std::vector<std::string>{c.log});
+            EXPECT_EQ(p.logs, std::vector<std::string>{c.log});
         else
-            EXPECT_TRUE(p.m_logs.empty());
+            EXPECT_TRUE(p.logs.empty());
     }
 }
 
@@ -286,10 +256,10 @@ TEST(PaperangPage, TwoRowPageGivesTheseExactPackets)
                             "  01 02 00"                        // coded, 2 bytes
                             "  00 F7"                           // no padding, 1111 0111
                             "  E7 5E D2 75 5A");
-    ASSERT_EQ(p.m_writes.size(), 1u);
-    EXPECT_EQ(p.m_writes[0], Cat({kBegin, tree, block, kEnd, kFeed0}));
+    ASSERT_EQ(p.writes.size(), 1u);
+    EXPECT_EQ(p.writes[0], Cat({kBegin, tree, block, kEnd, kFeed0}));
     EXPECT_EQ(p.m_buffer.GetBufferLength(), 0);
-    EXPECT_EQ(p.m_logs, (std::vector<std::string>{"OnPaintBmp", "MM_TP_CTRL_PRINT_START",
+    EXPECT_EQ(p.logs, (std::vector<std::string>{"OnPaintBmp", "MM_TP_CTRL_PRINT_START",
                                                   "MM_TP_CTRL_PRINT_END"}));
 }
 
@@ -306,7 +276,7 @@ TEST(PaperangPage, SendBitmapAppendsTreeAndBlocksOnly)
                         Hex("05 1C 03 0C 00  00 01 FF 00 00 00  FF 00 00 01 00 00"),
                         Hex("05 1B 03 0E 00  00 00  0A 00 01  04 00 00 00  01 02 00  00 F7"),
                     }));
-    EXPECT_TRUE(p.m_writes.empty());
+    EXPECT_TRUE(p.writes.empty());
 
     CPaperangProbe q;
     EXPECT_FALSE(q.SendBitmap_withHFM());   // no image
@@ -328,8 +298,8 @@ TEST(PaperangPage, MediaModeChoosesTheLastPacket)
         TwoRowPage(p.m_image);
         p.m_reg.iGap[0] = c.mode;
         p.OnPaintBmp();
-        ASSERT_EQ(p.m_writes.size(), 1u);
-        const Bytes& s = p.m_writes[0];
+        ASSERT_EQ(p.writes.size(), 1u);
+        const Bytes& s = p.writes[0];
         const Bytes expectedEnd = Cat({kEnd, c.tail});
         ASSERT_GE(s.size(), expectedEnd.size());
         EXPECT_EQ(Bytes(s.end() - static_cast<long>(expectedEnd.size()), s.end()), expectedEnd);
@@ -352,11 +322,11 @@ TEST(PaperangPage, EachPageIsOneCompleteWrite)
     p.OnPaintBmp();
     EXPECT_EQ(p.m_buffer.GetBufferLength(), 0);
 
-    ASSERT_EQ(p.m_writes.size(), 2u);
+    ASSERT_EQ(p.writes.size(), 2u);
     Bytes page;
-    ASSERT_TRUE(DecodePage(p.m_writes[0], 4, Hex("05 21 03 04 00 64 00 00 00"), page));
+    ASSERT_TRUE(DecodePage(p.writes[0], 4, Hex("05 21 03 04 00 64 00 00 00"), page));
     EXPECT_EQ(page, first);
-    ASSERT_TRUE(DecodePage(p.m_writes[1], 4, Hex("05 21 03 04 00 64 00 00 00"), page));
+    ASSERT_TRUE(DecodePage(p.writes[1], 4, Hex("05 21 03 04 00 64 00 00 00"), page));
     EXPECT_EQ(page, second);
 }
 
@@ -366,9 +336,9 @@ TEST(PaperangPage, BlankPageOfStride48TravelsInThreeBlocks)
     p.m_image.Create(384, 100, 1, 0);   // 48 bytes a row
     std::memset(p.m_image.GetBits(0), 0xFF, 48 * 100);   // white; 0x00 after inversion
     p.OnPaintBmp();
-    ASSERT_EQ(p.m_writes.size(), 1u);
+    ASSERT_EQ(p.writes.size(), 1u);
     std::vector<Bytes> recs;
-    ASSERT_TRUE(SplitFrames(p.m_writes[0], recs));
+    ASSERT_TRUE(SplitFrames(p.writes[0], recs));
     ASSERT_EQ(recs.size(), 7u); // begin, tree, 3 blocks, end, feed
     EXPECT_EQ(recs[1], Hex("05 1C 03 0C 00  00 01 01 00 00 00  01 00 00 01 00 00"));
     const size_t lengths[] = {253, 253, 97};
@@ -392,15 +362,15 @@ TEST(PaperangPage, AllByteValuesSendA2044ByteTree)
         p.m_image.GetBits(0)[i] = static_cast<unsigned char>(i * 73 + 5);
     const Bytes expected = Inverted(Storage(p.m_image));
     p.OnPaintBmp();
-    ASSERT_EQ(p.m_writes.size(), 1u);
+    ASSERT_EQ(p.writes.size(), 1u);
     std::vector<Bytes> recs;
-    ASSERT_TRUE(SplitFrames(p.m_writes[0], recs));
+    ASSERT_TRUE(SplitFrames(p.writes[0], recs));
     ASSERT_EQ(recs[1].size(), 5u + 2044);
     EXPECT_EQ(Bytes(recs[1].begin(), recs[1].begin() + 5), Hex("05 1C 03 FC 07"));
     // Its frame: 2049 payload bytes.
-    EXPECT_EQ(Bytes(p.m_writes[0].begin() + 14, p.m_writes[0].begin() + 18), Hex("A5 01 01 08"));
+    EXPECT_EQ(Bytes(p.writes[0].begin() + 14, p.writes[0].begin() + 18), Hex("A5 01 01 08"));
     Bytes page;
-    ASSERT_TRUE(DecodePage(p.m_writes[0], 32, Hex("05 16 03 02 00 00 00"), page));
+    ASSERT_TRUE(DecodePage(p.writes[0], 32, Hex("05 16 03 02 00 00 00"), page));
     EXPECT_EQ(page, expected);
 }
 
@@ -432,10 +402,10 @@ TEST(PaperangPage, RandomPagesDecodeBackToTheInvertedImage)
         }
         const Bytes expected = Inverted(Storage(p.m_image));
         p.OnPaintBmp();
-        ASSERT_EQ(p.m_writes.size(), 1u);
+        ASSERT_EQ(p.writes.size(), 1u);
         Bytes page;
         ASSERT_TRUE(
-            DecodePage(p.m_writes[0], p.m_image.GetEffWidth(), Hex("05 16 03 02 00 00 00"), page));
+            DecodePage(p.writes[0], p.m_image.GetEffWidth(), Hex("05 16 03 02 00 00 00"), page));
         EXPECT_EQ(page, expected);
     }
 }
@@ -483,9 +453,9 @@ TEST(PaperangLimits, RowCodingPastAFrameRefusesThePage)
     CPaperangProbe p;
     EightBitRow(p.m_image, 65516);   // a 65517-byte block
     p.OnPaintBmp();
-    ASSERT_EQ(p.m_writes.size(), 1u);
+    ASSERT_EQ(p.writes.size(), 1u);
     std::vector<Bytes> recs;
-    ASSERT_TRUE(SplitFrames(p.m_writes[0], recs));
+    ASSERT_TRUE(SplitFrames(p.writes[0], recs));
     ASSERT_EQ(recs.size(), 5u);
     EXPECT_EQ(Bytes(recs[2].begin(), recs[2].begin() + 17),
               Hex("05 1B 03 F9 FF  00 00  F5 FF 01  EC FF 00 00  01 ED FF"));
@@ -494,7 +464,7 @@ TEST(PaperangLimits, RowCodingPastAFrameRefusesThePage)
     CPaperangProbe q;
     EightBitRow(q.m_image, 65520);
     q.OnPaintBmp();
-    EXPECT_TRUE(q.m_writes.empty());
+    EXPECT_TRUE(q.writes.empty());
     EXPECT_EQ(q.m_buffer.GetBufferLength(), 0);
     EXPECT_TRUE(q.Logged("SendBitmap_withHFM: page not sent"));
     EXPECT_FALSE(q.Logged("MM_TP_CTRL_PRINT_START"));
@@ -512,7 +482,7 @@ TEST(PaperangLimits, StrideMustFitItsField)
     CPaperangProbe p;
     BlankRow(p.m_image, 65536);   // codes to 8193 bytes, but the stride is 0x10000
     p.OnPaintBmp();
-    EXPECT_TRUE(p.m_writes.empty());
+    EXPECT_TRUE(p.writes.empty());
     EXPECT_TRUE(p.Logged("SendBitmap_withHFM: page not sent"));
 }
 
@@ -532,8 +502,8 @@ TEST(PaperangLimits, BlockNumberMustFitItsField)
     CPaperangProbe p;
     OneBlockPerRow(p.m_image, 65536);
     p.OnPaintBmp();
-    ASSERT_EQ(p.m_writes.size(), 1u);
-    const Bytes& s = p.m_writes[0];
+    ASSERT_EQ(p.writes.size(), 1u);
+    const Bytes& s = p.writes[0];
     // The last bitmap frame (26 + 129 bytes) sits before end and feed.
     const size_t last = s.size() - kFeed0.size() - kEnd.size() - 155;
     EXPECT_EQ(Bytes(s.begin() + static_cast<long>(last), s.begin() + static_cast<long>(last) + 11),
@@ -542,7 +512,7 @@ TEST(PaperangLimits, BlockNumberMustFitItsField)
     CPaperangProbe q;
     OneBlockPerRow(q.m_image, 65537);
     q.OnPaintBmp();
-    EXPECT_TRUE(q.m_writes.empty());
+    EXPECT_TRUE(q.writes.empty());
     EXPECT_TRUE(q.Logged("SendBitmap_withHFM: page not sent"));
 }
 
@@ -554,22 +524,22 @@ TEST(PaperangLimits, PageBeyondTheBufferLimitIsNotSentPiecemeal)
     TwoRowPage(p.m_image);
     p.m_buffer.SetMaxBufferSize(60);
     p.OnPaintBmp();
-    EXPECT_TRUE(p.m_writes.empty());
+    EXPECT_TRUE(p.writes.empty());
     EXPECT_TRUE(p.Logged("OnPaintBmp: page not sent"));
 
     // The two-row page is 14 + 26 + 28 + 14 + 16 = 98 bytes.
     p.m_buffer.SetMaxBufferSize(98);
     TwoRowPage(p.m_image);
     p.OnPaintBmp();
-    ASSERT_EQ(p.m_writes.size(), 1u);
-    EXPECT_EQ(p.m_writes[0].size(), 98u);
+    ASSERT_EQ(p.writes.size(), 1u);
+    EXPECT_EQ(p.writes[0].size(), 98u);
 }
 
 TEST(PaperangLimits, EmptyImageSendsNothing)
 {
     CPaperangProbe p;
     p.OnPaintBmp();
-    EXPECT_TRUE(p.m_writes.empty());
+    EXPECT_TRUE(p.writes.empty());
     EXPECT_TRUE(p.Logged("SendBitmap_withHFM: page not sent"));
 }
 

@@ -18,33 +18,19 @@
 #include <zlib.h>
 
 #include "AsciiImage.h"
+#include "Golden.h"
+#include "RecordingPrinter.h"
 #include "PrinterTSPL.h"
 
 namespace {
 
+using testing_support::Complement;
+using testing_support::ExpectGolden;
+using testing_support::ImageBytes;
+using testing_support::LabelArt;
 using testing_support::MakeAsciiImage;
 
-// Records every WriteSpool call as one chunk and every trace as text.
-class RecordingTSPL : public CPrinterTSPL {
-public:
-    void WriteSpool(const void* data, int length) override
-    {
-        writes.push_back(length > 0 ? std::string(static_cast<const char*>(data), length)
-                                    : std::string());
-    }
-    void AddLog(const char* format, ...) override
-    {
-        char text[1024];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        logs.push_back(text);
-    }
-
-    std::vector<std::string> writes;
-    std::vector<std::string> logs;
-};
+using RecordingTSPL = testing_support::TRecordingPrinter<CPrinterTSPL, std::string>;
 
 // Compression that always fails, as when its block cannot be allocated.
 class FailingCompressTSPL : public RecordingTSPL {
@@ -79,24 +65,6 @@ void SampleLabelSettings(CPrinterTSPL& p)
     p.m_regHalftone.ImageCompress = false;
 }
 
-// A 400 x 240 label: a 2-dot frame, a diagonal from the top left corner and
-// a solid block at the top right, so that any flip or shift shows.
-std::vector<std::string> LabelArt()
-{
-    const int w = 400, h = 240;
-    std::vector<std::string> rows(h, std::string(w, '.'));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const bool frame = x < 2 || x >= w - 2 || y < 2 || y >= h - 2;
-            const int diag = y * w / h;
-            const bool diagonal = x >= diag && x < diag + 3;
-            const bool block = x >= 300 && x < 370 && y >= 20 && y < 60;
-            if (frame || diagonal || block)
-                rows[y][x] = 'X';
-        }
-    return rows;
-}
-
 // A seeded random one-bit image with white row padding, as prepared.
 void RandomImage(CPrinterTSPL& p, unsigned w, unsigned h, unsigned seed)
 {
@@ -107,19 +75,6 @@ void RandomImage(CPrinterTSPL& p, unsigned w, unsigned h, unsigned seed)
             c = (rng() & 1) ? 'X' : '.';
     MakeAsciiImage(p.m_image, rows);
     p.AdjustEffWidthBits();
-}
-
-std::string ImageBytes(const CDibImage& img)
-{
-    return std::string(reinterpret_cast<const char*>(img.GetBits(0)),
-                       static_cast<size_t>(img.GetEffWidth()) * img.GetHeight());
-}
-
-std::string Complement(std::string s)
-{
-    for (auto& c : s)
-        c = static_cast<char>(~static_cast<unsigned char>(c));
-    return s;
 }
 
 // One TSPL job taken apart: its text lines without CR LF (the bitmap line
@@ -194,26 +149,6 @@ std::vector<std::string> LinesStarting(const TsplJob& job, std::vector<std::stri
     return out;
 }
 
-// Golden files hold whole pages byte for byte. BANDRILL_UPDATE_GOLDEN=1
-// rewrites them from the current output.
-void ExpectGolden(const std::string& name, const std::string& actual)
-{
-    const std::filesystem::path path =
-        std::filesystem::path(BANDRILL_SOURCE_DIR) / "tests/golden/tspl" / name;
-    const char* update = std::getenv("BANDRILL_UPDATE_GOLDEN");
-    if (update && std::string(update) == "1") {
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << actual;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << "missing " << path << " (BANDRILL_UPDATE_GOLDEN=1 writes it)";
-    const std::string expected((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    ASSERT_EQ(expected.size(), actual.size()) << path;
-    for (size_t i = 0; i < expected.size(); ++i)
-        ASSERT_EQ(expected[i], actual[i]) << path << ": first difference at byte " << i;
-}
-
 const char* const kSampleLabelLines[] = {
     "SIZE 50.05 mm,30.03 mm",
     "SET RIBBON OFF",
@@ -248,7 +183,7 @@ TEST(PrinterTSPL, SampleLabelIsOneJobInOneWrite)
     EXPECT_EQ(parsed.lines, std::vector<std::string>(std::begin(kSampleLabelLines),
                                                      std::end(kSampleLabelLines)));
     EXPECT_TRUE(parsed.payload == prepared);
-    ExpectGolden("page_400x240_203dpi_mode1.bin", job);
+    ExpectGolden("tspl", "page_400x240_203dpi_mode1.bin", job);
 
     EXPECT_EQ(ImageBytes(p.m_image), prepared) << "mode 1 leaves the page image as prepared";
     EXPECT_EQ(p.m_buffer.GetBufferLength(), 0) << "buffer is emptied after the page";

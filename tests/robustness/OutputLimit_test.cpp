@@ -17,6 +17,7 @@
 #include "PpdWriter.h"
 #include "PrinterTSPL.h"
 #include "RasterWriter.h"
+#include "RecordingPrinter.h"
 #include "StreamCheck.h"
 #include "StreamDecode.h"
 #include "TempDir.h"
@@ -25,32 +26,8 @@ using namespace testing_support;
 
 namespace {
 
-class RecordingTSPL : public CPrinterTSPL {
-public:
-    void WriteSpool(const void* data, int length) override
-    {
-        writes.emplace_back(static_cast<const char*>(data), static_cast<size_t>(length));
-    }
-    void AddLog(const char* format, ...) override
-    {
-        char text[1024];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        logs.push_back(text);
-    }
-    bool Logged(const std::string& prefix) const
-    {
-        for (const std::string& l : logs)
-            if (l.compare(0, prefix.size(), prefix) == 0)
-                return true;
-        return false;
-    }
+using RecordingTSPL = testing_support::TRecordingPrinter<CPrinterTSPL, std::string>;
 
-    std::vector<std::string> writes;
-    std::vector<std::string> logs;
-};
 
 // A label of 200 x 60 dots of seeded noise: its page job is larger than a
 // new output buffer's 1024 bytes in both bitmap modes (zlib cannot shrink

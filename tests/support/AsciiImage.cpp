@@ -42,4 +42,20 @@ std::string AsciiPicture(const std::vector<std::string>& rows)
     return s;
 }
 
+std::vector<std::string> LabelArt()
+{
+    const int w = 400, h = 240;
+    std::vector<std::string> rows(h, std::string(w, '.'));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool frame = x < 2 || x >= w - 2 || y < 2 || y >= h - 2;
+            const int diag = y * w / h;
+            const bool diagonal = x >= diag && x < diag + 3;
+            const bool block = x >= 300 && x < 370 && y >= 20 && y < 60;
+            if (frame || diagonal || block)
+                rows[y][x] = 'X';
+        }
+    return rows;
+}
+
 } // namespace testing_support

@@ -19,4 +19,8 @@ std::vector<std::string> ToAscii(const CDibImage& img);
 // The same picture joined with '\n', for readable test failures.
 std::string AsciiPicture(const std::vector<std::string>& rows);
 
+// A 400 x 240 label: a 2-dot frame, a diagonal from the top left corner and
+// a solid block at the top right, so that any flip or shift shows.
+std::vector<std::string> LabelArt();
+
 } // namespace testing_support

@@ -10,30 +10,68 @@
 #include <string>
 #include <vector>
 
+#include "DibImage.h"
+
 namespace testing_support {
 
 using Bytes = std::vector<unsigned char>;
 
-template <class T>
+// Chunk is Bytes or std::string, whichever the test compares with.
+template <class T, class Chunk = Bytes>
 class TRecordingPrinter : public T {
 public:
     void WriteSpool(const void* data, int length) override
     {
         const unsigned char* p = static_cast<const unsigned char*>(data);
-        writes.emplace_back(p, p + length);
+        if (length > 0 && p)
+            writes.emplace_back(p, p + length);
+        else
+            writes.emplace_back();
     }
     void AddLog(const char* format, ...) override
     {
-        char text[512];
+        char text[1024];
         va_list args;
         va_start(args, format);
         std::vsnprintf(text, sizeof text, format, args);
         va_end(args);
         logs.emplace_back(text);
     }
-    std::vector<Bytes> writes;
+    // Every write in order, as one stream.
+    Chunk Joined() const
+    {
+        Chunk all;
+        for (const Chunk& w : writes)
+            all.insert(all.end(), w.begin(), w.end());
+        return all;
+    }
+    // Whether some trace starts with prefix.
+    bool Logged(const std::string& prefix) const
+    {
+        for (const std::string& l : logs)
+            if (l.compare(0, prefix.size(), prefix) == 0)
+                return true;
+        return false;
+    }
+    std::vector<Chunk> writes;
     std::vector<std::string> logs;
 };
+
+// The page image's storage, padding included, as bytes.
+inline std::string ImageBytes(const CDibImage& img)
+{
+    return std::string(reinterpret_cast<const char*>(img.GetBits(0)),
+                       static_cast<size_t>(img.GetEffWidth()) * img.GetHeight());
+}
+
+// Every byte complemented: a prepared image (clear bit prints) as the
+// printers that print a set bit receive it.
+inline std::string Complement(std::string s)
+{
+    for (auto& c : s)
+        c = static_cast<char>(~static_cast<unsigned char>(c));
+    return s;
+}
 
 inline Bytes Cat(std::initializer_list<Bytes> parts)
 {
