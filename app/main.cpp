@@ -18,7 +18,8 @@ int main(int argc, char* argv[])
     for (const bandrill_app::Driver& d : bandrill_app::Drivers())
         drivers.push_back({d.name, d.description, nullptr, nullptr});
 
-    return papplMainloop(argc, argv, "0.1.0", nullptr, static_cast<int>(drivers.size()),
+    // PAPPL 1.3.1 crashes rendering a page footer it has no text for.
+    return papplMainloop(argc, argv, "0.1.0", "bandrill printer application", static_cast<int>(drivers.size()),
                          drivers.data(), nullptr, bandrill_app::DriverCallback, nullptr, nullptr,
                          nullptr, nullptr, nullptr);
 }
