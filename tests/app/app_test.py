@@ -7,7 +7,9 @@ stops it with SIGTERM.
 """
 import argparse
 import glob
+import json
 import os
+import select
 import shutil
 import socket
 import struct
@@ -381,7 +383,132 @@ def case_faults():
         log("vanished device: job kept (%s), printed once the directory is back" % reasons.strip())
 
 
+# ---------------------------------------------------------------- web
+
+class Browser:
+    """Headless chromium driven over its DevTools pipe (fds 3 and 4)."""
+
+    def __init__(self, chromium, userdir):
+        cmd_r, self.cmd_w = os.pipe()
+        self.out_r, out_w = os.pipe()
+
+        def fds():
+            os.dup2(cmd_r, 3)
+            os.dup2(out_w, 4)
+        self.proc = subprocess.Popen(
+            [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+             "--no-first-run", "--disable-background-networking", "--disable-component-update",
+             "--disable-sync", "--user-data-dir=" + userdir, "--remote-debugging-pipe",
+             "about:blank"],
+            preexec_fn=fds, close_fds=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(cmd_r)
+        os.close(out_w)
+        self.buf = b""
+        self.next_id = 0
+        self.session = None
+
+    def call(self, method, params=None, session=True, timeout=30):
+        self.next_id += 1
+        msg = {"id": self.next_id, "method": method, "params": params or {}}
+        if session and self.session:
+            msg["sessionId"] = self.session
+        os.write(self.cmd_w, json.dumps(msg).encode() + b"\0")
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            while b"\0" in self.buf:
+                raw, self.buf = self.buf.split(b"\0", 1)
+                reply = json.loads(raw)
+                if reply.get("id") == self.next_id:
+                    check("error" not in reply, "%s: %s" % (method, reply.get("error")))
+                    return reply.get("result", {})
+            ready, _, _ = select.select([self.out_r], [], [], 1)
+            if ready:
+                chunk = os.read(self.out_r, 65536)
+                check(chunk, "chromium closed its pipe")
+                self.buf += chunk
+        raise Failure("chromium did not answer %s" % method)
+
+    def open(self, url):
+        target = self.call("Target.createTarget", {"url": url}, session=False)["targetId"]
+        self.session = self.call("Target.attachToTarget",
+                                 {"targetId": target, "flatten": True}, session=False)["sessionId"]
+
+    def eval(self, expression):
+        res = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True})
+        return res.get("result", {}).get("value")
+
+    def wait(self, expression, timeout=30):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            try:
+                if self.eval(expression):
+                    return
+            except Failure:
+                pass
+            time.sleep(0.2)
+        raise Failure("the page never had %s" % expression)
+
+    def close(self):
+        try:
+            self.call("Browser.close", session=False, timeout=10)
+        except Failure:
+            pass
+        try:
+            self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        os.close(self.cmd_w)
+        os.close(self.out_r)
+
+
+def case_web():
+    chromium = shutil.which("chromium")
+    if not chromium:
+        log("SKIP: no chromium")
+        sys.exit(77)
+    work = tempfile.mkdtemp(prefix="bandrill-app-web-")
+    with Server(ARGS.app) as srv:
+        srv.add("labels", "tspl-203")
+        browser = Browser(chromium, os.path.join(work, "profile"))
+        try:
+            browser.open("http://localhost:%d/labels/printing" % srv.port)
+            browser.wait("document.readyState == 'complete' && "
+                         "!!document.querySelector('select[name=\"bandrill-halftone\"]')")
+            text = browser.eval("document.body.innerText")
+            for label in ("Halftoning", "Trim blank bottom", "Vendor SETC commands",
+                          "Stucki", "Print method"):
+                check(label in text, "web page: no %r" % label)
+            check("bandrill-halftone" not in text, "web page shows raw attribute names")
+            browser.eval("document.querySelector('select[name=\"bandrill-halftone\"]').value = "
+                         "'stucki'; document.querySelector('input[name=\"bandrill-brightness\"]')"
+                         ".value = '20'; document.getElementById('form').submit(); true")
+            browser.wait("document.readyState == 'complete' && "
+                         "document.querySelector('select[name=\"bandrill-halftone\"]') && "
+                         "document.querySelector('select[name=\"bandrill-halftone\"]').value "
+                         "== 'stucki'")
+            # The test page prints from the web interface too.
+            browser.open("http://localhost:%d/labels/" % srv.port)
+            browser.wait("document.readyState == 'complete'")
+        finally:
+            browser.close()
+        a = srv.attributes("labels")
+        check(a.get("bandrill-halftone-default") == "stucki",
+              "saved halftone default: %r" % a.get("bandrill-halftone-default"))
+        check(a.get("bandrill-brightness-default") == "20",
+              "saved brightness default: %r" % a.get("bandrill-brightness-default"))
+        # Jobs without settings of their own print with the saved defaults.
+        pwg = raster("pwg", os.path.join(work, "p.pwg"), 400, 240, 203)
+        ras = raster("cups", os.path.join(work, "p.ras"), 400, 240, 203)
+        job = srv.print_job("labels", pwg, "image/pwg-raster")
+        check(srv.wait_job("labels", job).get("job-state") == "completed", "job after the change")
+        want = run_filter("tspl-203", ras, "ImageFilter=4 Brightness=20 ImageBrightness=20")
+        check(srv.read_output("labels") == want, "the saved defaults do not apply to jobs")
+        log("web: labels shown, setting saved, seen in Get-Printer-Attributes and applied to jobs")
+
+
 CASES = {
+    "web": case_web,
     "attributes": case_attributes,
     "pwg": case_pwg,
     "png_raw": case_png_raw,
