@@ -9,6 +9,7 @@ import argparse
 import glob
 import json
 import os
+import re
 import select
 import shutil
 import socket
@@ -507,7 +508,49 @@ def case_web():
         log("web: labels shown, setting saved, seen in Get-Printer-Attributes and applied to jobs")
 
 
+# ---------------------------------------------------------------- CUPS
+
+def case_cups():
+    """A CUPS driverless queue in front: a PDF printed through cupsd."""
+    if os.getuid() != 0 or not ARGS.cmake:
+        log("SKIP: needs root (cupsd runs its filters as lp) and --cmake/--build")
+        sys.exit(77)
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+    import harness
+    pdf = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples",
+                       "sample.pdf")
+    work = tempfile.mkdtemp(prefix="bandrill-app-cups-")
+    with Server(ARGS.app) as srv:
+        srv.add("receipts", "escpos-58")
+        with harness.PrivateCups(ARGS.cmake, ARGS.build) as pc:
+            cups = pc.cups
+            cups.lp_cmd(["lpadmin", "-p", "app", "-E", "-v", srv.uri("receipts"), "-m", "everywhere"])
+            # lpadmin returns before the queue's PPD is made.
+            deadline = time.time() + 60
+            while cups.lp_cmd(["lpoptions", "-p", "app", "-l"], check_rc=False).returncode != 0:
+                check(time.time() < deadline, "the driverless queue got no PPD:\n" + cups.log_tail())
+                time.sleep(0.5)
+            ppd = open(cups.queue_ppd("app"), errors="replace").read()
+            check(re.search(r"\*DefaultPageSize: \S*48.05x100mm", ppd) is not None,
+                  "the driverless PPD's default size is not the roll:\n" +
+                  "\n".join(l for l in ppd.splitlines() if "PageSize" in l))
+            job = cups.submit("app", pdf)
+            cups.expect_completed(job)
+            files = wait_file(os.path.join(srv.printers["receipts"], "*.prn"), timeout=60)
+            deadline = time.time() + 30
+            while srv.active_jobs("receipts") and time.time() < deadline:
+                time.sleep(0.2)
+        with open(files[0], "rb") as f:
+            data = f.read()
+    rc, listing, pngs = decode(data, work, "cups")
+    check(rc == 0 and pngs, "PDF through CUPS: decode %d, %d pages\n%s" % (rc, len(pngs), listing[-1500:]))
+    w, h = png_size(pngs[0])
+    check(w == 384, "PDF through CUPS: page %dx%d" % (w, h))
+    log("CUPS driverless queue: PDF printed, %d page(s) of %dx%d dots" % (len(pngs), w, h))
+
+
 CASES = {
+    "cups": case_cups,
     "web": case_web,
     "attributes": case_attributes,
     "pwg": case_pwg,
@@ -524,6 +567,8 @@ def main():
     p.add_argument("--ppd-dir", required=True)
     p.add_argument("--raster", required=True)
     p.add_argument("--decoder", required=True)
+    p.add_argument("--cmake", default="")
+    p.add_argument("--build", default="")
     p.add_argument("case", choices=sorted(CASES))
     ARGS = p.parse_args()
     try:
