@@ -22,14 +22,18 @@ struct SockaddrRc {
     uint8_t channel;
 };
 
-// "AA:BB:CC:DD:EE:FF" and the channel out of the URI.
+// The address "AA-BB-CC-DD-EE-FF" and the channel out of the URI. (Colons
+// would make the address a host and port to PAPPL's URI check.)
 bool ParseUri(const char* uri, uint8_t addr[6], int& channel)
 {
     unsigned b[6];
     char rest[64] = "";
-    if (std::sscanf(uri, "bt://%2x:%2x:%2x:%2x:%2x:%2x%63s", &b[0], &b[1], &b[2], &b[3], &b[4],
-                    &b[5], rest) < 6)
+    int n = 0;
+    if (std::sscanf(uri, "bt://%2x-%2x-%2x-%2x-%2x-%2x%n", &b[0], &b[1], &b[2], &b[3], &b[4],
+                    &b[5], &n) < 6 ||
+        n == 0)
         return false;
+    std::snprintf(rest, sizeof rest, "%s", uri + n);
     for (int i = 0; i < 6; ++i)
         addr[5 - i] = static_cast<uint8_t>(b[i]);
     channel = 1;
@@ -50,7 +54,7 @@ bool Open(pappl_device_t* device, const char* uri, const char*)
     std::memset(&sa, 0, sizeof sa);
     int channel = 1;
     if (!ParseUri(uri, sa.bdaddr, channel)) {
-        papplDeviceError(device, "Bad Bluetooth URI '%s' (bt://AA:BB:CC:DD:EE:FF?channel=N).", uri);
+        papplDeviceError(device, "Bad Bluetooth URI '%s' (bt://AA-BB-CC-DD-EE-FF?channel=N).", uri);
         return false;
     }
     sa.family = kAfBluetooth;

@@ -383,6 +383,22 @@ def case_faults():
         check(len(srv.outputs("c")) == 1, "vanished device: no output after restore")
         log("vanished device: job kept (%s), printed once the directory is back" % reasons.strip())
 
+        # Bluetooth: no adapter here (or no such printer): the job waits and
+        # the log says why.
+        srv.add_uri("bt", "paperang", "bt://00-11-22-33-44-55?channel=1")
+        job = srv.print_job("bt", make_png(os.path.join(work, "bt.png"), 100, 100), "image/png")
+        deadline = time.time() + 30
+        said = ""
+        while time.time() < deadline and not said:
+            with open(srv.log_path, errors="replace") as f:
+                for line in f:
+                    if "Bluetooth is not available" in line or "Unable to connect to Bluetooth" in line:
+                        said = line.strip()
+            time.sleep(0.2)
+        check(said, "Bluetooth: no error in the log")
+        check(srv.job("bt", job).get("job-state") != "completed", "Bluetooth: job completed")
+        log("Bluetooth: %s" % said)
+
 
 # ---------------------------------------------------------------- web
 
