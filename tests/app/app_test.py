@@ -397,6 +397,8 @@ def case_faults():
             time.sleep(0.2)
         check(said, "Bluetooth: no error in the log")
         check(srv.job("bt", job).get("job-state") != "completed", "Bluetooth: job completed")
+        srv.cancel("bt", job)
+        srv.wait_job("bt", job)
         log("Bluetooth: %s" % said)
 
 

@@ -52,6 +52,9 @@ class Server:
         self.keep = keep
         self.port = free_port()
         self.env = dict(os.environ, SNAP_COMMON=self.dir)
+        # Under LeakSanitizer: PAPPL's own leaks are not the application's.
+        supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
+        self.env["LSAN_OPTIONS"] = "suppressions=%s:print_suppressions=0" % supp
         self.log_path = os.path.join(self.dir, "server.log")
         self.proc = None
         self.printers = {}
@@ -61,7 +64,12 @@ class Server:
         return self
 
     def __exit__(self, *exc):
-        self.stop()
+        status = self.stop()
+        if exc[0] is None and status != 0:
+            exc = (Failure, None, None)
+            self.keep = True
+            log("server state kept in %s" % self.dir)
+            raise Failure("the server exited with status %s after SIGTERM" % status)
         if not self.keep and exc[0] is None:
             shutil.rmtree(self.dir, ignore_errors=True)
         elif exc[0] is not None:
@@ -74,11 +82,12 @@ class Server:
                 pass
 
     def start(self):
+        self.stderr_path = os.path.join(self.dir, "server.err")
         self.proc = subprocess.Popen(
             [self.app, "server", "-o", "server-port=%d" % self.port,
              "-o", "listen-hostname=localhost", "-o", "log-level=debug",
              "-o", "log-file=%s" % self.log_path],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            env=self.env, stdout=subprocess.DEVNULL, stderr=open(self.stderr_path, "wb"))
         deadline = time.time() + 30
         while time.time() < deadline:
             check(self.proc.poll() is None, "the server exited with %s" % self.proc.returncode)
@@ -90,14 +99,18 @@ class Server:
         raise Failure("the server did not listen on port %d" % self.port)
 
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
+        """SIGTERM; the exit status (a sanitizer's report makes it non-zero)."""
+        status = None
+        if self.proc:
+            if self.proc.poll() is None:
+                self.proc.send_signal(signal.SIGTERM)
             try:
-                self.proc.wait(timeout=30)
+                status = self.proc.wait(timeout=30)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
-                self.proc.wait()
+                status = self.proc.wait()
         self.proc = None
+        return status
 
     def alive(self):
         return self.proc is not None and self.proc.poll() is None
