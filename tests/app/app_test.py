@@ -545,7 +545,8 @@ def case_cups():
             cups.lp_cmd(["lpadmin", "-p", "app", "-E", "-v", srv.uri("receipts"), "-m", "everywhere"])
             # lpadmin returns before the queue's PPD is made.
             deadline = time.time() + 60
-            while cups.lp_cmd(["lpoptions", "-p", "app", "-l"], check_rc=False).returncode != 0:
+            while (cups.lp_cmd(["lpoptions", "-p", "app", "-l"], check_rc=False).returncode != 0
+                   or not os.path.exists(cups.queue_ppd("app"))):
                 check(time.time() < deadline, "the driverless queue got no PPD:\n" + cups.log_tail())
                 time.sleep(0.5)
             ppd = open(cups.queue_ppd("app"), errors="replace").read()

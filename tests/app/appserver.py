@@ -55,6 +55,10 @@ class Server:
         # Under LeakSanitizer: PAPPL's own leaks are not the application's.
         supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
         self.env["LSAN_OPTIONS"] = "suppressions=%s:print_suppressions=0" % supp
+        # Whole stacks: PAPPL has no frame pointers, and the suppressions
+        # name its functions.
+        asan = os.environ.get("ASAN_OPTIONS", "")
+        self.env["ASAN_OPTIONS"] = (asan + ":" if asan else "") + "fast_unwind_on_malloc=0"
         self.log_path = os.path.join(self.dir, "server.log")
         self.proc = None
         self.printers = {}
