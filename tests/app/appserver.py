@@ -46,11 +46,12 @@ def ipp_value(text):
 
 
 class Server:
-    def __init__(self, app, keep=False):
+    def __init__(self, app, keep=False, log_level="debug"):
         self.app = app
         self.dir = tempfile.mkdtemp(prefix="bandrill-app-")
         self.keep = keep
         self.port = free_port()
+        self.log_level = log_level
         self.env = dict(os.environ, SNAP_COMMON=self.dir)
         # Under LeakSanitizer: PAPPL's own leaks are not the application's.
         supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
@@ -89,7 +90,7 @@ class Server:
         self.stderr_path = os.path.join(self.dir, "server.err")
         self.proc = subprocess.Popen(
             [self.app, "server", "-o", "server-port=%d" % self.port,
-             "-o", "listen-hostname=localhost", "-o", "log-level=debug",
+             "-o", "listen-hostname=localhost", "-o", "log-level=" + self.log_level,
              "-o", "log-file=%s" % self.log_path],
             env=self.env, stdout=subprocess.DEVNULL, stderr=open(self.stderr_path, "wb"))
         deadline = time.time() + 30
