@@ -67,6 +67,21 @@ void CMyBuffer::AddBuffer(const void* pData, int nLen)
     m_nLength += nLen;
 }
 
+bool CMyBuffer::CanAppend(long long nBytes) const
+{
+    if (nBytes < 0)
+        return false;
+    const long long needed = static_cast<long long>(m_nLength) + nBytes;
+    if (needed > INT_MAX)
+        return false;
+    return m_nMaxSize <= 0 || needed <= m_nMaxSize;
+}
+
+bool CMyBuffer::Reserve(long long nBytes)
+{
+    return CanAppend(nBytes) && SetBufferSize(static_cast<int>(m_nLength + nBytes));
+}
+
 void CMyBuffer::AddStringA(const char* psz)
 {
     if (psz)

@@ -174,8 +174,9 @@ bool CPrinterESCPOS::ReservePage(int dataLen, int height)
     const long long bands = height > 0 ? (static_cast<long long>(height) + kMaxRasterRows - 1) /
                                              kMaxRasterRows
                                        : 1;
-    const long long need = static_cast<long long>(dataLen) + 8 * bands + 256;
-    if (need > INT_MAX || !m_buffer.SetBufferSize(static_cast<int>(need))) {
+    const long long need = static_cast<long long>(dataLen) + kRasterHeaderBytes * bands +
+                           kCommandRoom;
+    if (!m_buffer.Reserve(need)) {
         AddLog("OnPaintBmp: no memory for a page of %lld bytes, page not sent", need);
         return false;
     }

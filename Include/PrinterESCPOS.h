@@ -13,6 +13,11 @@ public:
     static constexpr int kMaxRasterRows = 0xFFFF;
     // Largest dot count one ESC J command feeds.
     static constexpr int kMaxFeedDots = 0xFF;
+    // GS v 0 m xL xH yL yH: the bytes before each band's rows.
+    static constexpr int kRasterHeaderBytes = 8;
+    // Room kept for the short commands around a page's image (initialise,
+    // align, feeds, cut): a few dozen bytes; more only saves a regrowth.
+    static constexpr int kCommandRoom = 256;
 
     CPrinterESCPOS();
     ~CPrinterESCPOS() override;

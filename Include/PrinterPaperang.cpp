@@ -304,10 +304,7 @@ bool CPrinterPaperang::SendBitmap_withHFM()
         return false;
     // Room for all packets at once; an append past the limit empties the
     // buffer instead, as always.
-    const long long total = m_buffer.GetBufferLength() + page.llFrameBytes;
-    const int maxSize = m_buffer.GetMaxBufferSize();
-    if (total <= 0x7FFFFFFFLL && (maxSize <= 0 || total <= maxSize))
-        m_buffer.SetBufferSize(static_cast<int>(total));
+    m_buffer.Reserve(page.llFrameBytes);
     SendCodedPage(page);
     return true;
 }
@@ -332,20 +329,18 @@ void CPrinterPaperang::OnPaintBmp()
         pageBytes += kFeedFrame;
     // Past the buffer's limit the buffer would drop the packets collected so
     // far and the printer would get the page's tail without its start.
-    const long long total = m_buffer.GetBufferLength() + pageBytes;
-    const int maxSize = m_buffer.GetMaxBufferSize();
-    if ((maxSize > 0 && total > maxSize) || total > 0x7FFFFFFFLL) {
+    if (!m_buffer.CanAppend(pageBytes)) {
         AddLog("OnPaintBmp: page not sent, %lld bytes of packets exceed the output limit of %d",
-               pageBytes, maxSize);
+               pageBytes, m_buffer.GetMaxBufferSize());
         return;
     }
-    m_buffer.SetBufferSize(static_cast<int>(total));
+    m_buffer.Reserve(pageBytes);
 
     cmdBeginPrinting();
     SendCodedPage(page);
     cmdEndPrinting();
     if (media == kMediaGap || media == kMediaBlackLine)
-        cmdPaperLocate(100);
+        cmdPaperLocate(kLocateDistance);
     if (media == kMediaContinuous || media == kMediaRoll)
         cmdFeed(0);
 

@@ -19,6 +19,9 @@ public:
     static const int kBitmapHeader = 17;
     // Coded bytes per bitmap block (the block limit is 8 bits less).
     static const int kBlockBytes = 256;
+    // What the locate command after a gap or black-mark page asks for: the
+    // printer looks this far (its own units) for the next label's mark.
+    static const int kLocateDistance = 100;
 
     CPrinterPaperang();
     ~CPrinterPaperang() override;

@@ -208,11 +208,10 @@ bool CPrinterTSPL::BitmapFits(const CMyBuffer& text, long long payload)
 {
     // The command text, the payload and its CR LF. The buffer empties
     // itself when an append has to grow it past its limit.
-    const long long needed = static_cast<long long>(m_buffer.GetBufferLength()) +
-                             text.GetBufferLength() + payload + 2;
-    const int maxSize = m_buffer.GetMaxBufferSize();
-    if ((needed > m_buffer.GetBufferSize() && maxSize > 0 && needed > maxSize) ||
-        needed > INT_MAX) {
+    const long long more = text.GetBufferLength() + payload + 2;
+    if (!m_buffer.CanAppend(more)) {
+        const long long needed = static_cast<long long>(m_buffer.GetBufferLength()) + more;
+        const int maxSize = m_buffer.GetMaxBufferSize();
         AddLog("BITMAP: %lld bytes of commands exceed the output limit of %d", needed, maxSize);
         return false;
     }

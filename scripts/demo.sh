@@ -20,7 +20,7 @@ cd "$ROOT"
 
 sh "$ROOT/scripts/setup.sh"
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-targets="bandrill bandrill-ppds"
+targets="bandrill bandrill-ppds bandrill-families"
 if [ -f "$ROOT/tools/CMakeLists.txt" ]; then
     targets="$targets bandrill-decode"
 fi
@@ -38,10 +38,12 @@ for ppd in "$BUILD"/ppd/ppd/bandrill-*.ppd; do
     name=$(basename "$ppd" .ppd)
     name=${name#bandrill-}
     model=$(sed -n 's/^\*cupsModelNumber: *\([0-9]*\).*/\1/p' "$ppd")
-    case $model in
-        20) lang=tspl ;; 21) lang=escpos ;; 22) lang=cpcl ;; 23) lang=paperang ;; 24) lang=peripage ;;
-        *) echo "demo: $ppd has model number '$model'" >&2; exit 1 ;;
-    esac
+    # The printer language of the model number, from the family table.
+    lang=$("$BUILD/tools/bandrill-families" | awk -v m="$model" '$1 == m { print $2 }')
+    if [ -z "$lang" ]; then
+        echo "demo: $ppd has model number '$model'" >&2
+        exit 1
+    fi
     # Roll printers have one width: the page is that wide and as long as
     # the sample's shape asks (5 x 3), so the converter does not turn the
     # sample sideways onto a long receipt. Label printers use their

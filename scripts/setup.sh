@@ -12,6 +12,7 @@ clang libclang-rt-14-dev
 cups cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils
 libpappl-dev chromium
 ghostscript poppler-utils python3
+dpkg-dev lintian
 "
 
 missing=""

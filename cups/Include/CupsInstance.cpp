@@ -276,6 +276,7 @@ int CCupsInstance::Run(int argc, char** argv)
             break;
 
         Page++;
+        g_job.StartPage();
         fprintf(stderr, "PAGE: %d 1\n", Page);
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 

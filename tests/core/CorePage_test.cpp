@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -205,6 +206,35 @@ TEST(CorePage, SameBytesAsTheFilterInEveryFamily)
             EXPECT_TRUE(core == filtered) << core.size() << " bytes from the core, "
                                           << filtered.size() << " from the filter";
         }
+}
+
+// Jobs of a long-running front end run side by side: each has its own
+// back end, assembler and job state, and none may see another's output,
+// pages or cancellation.
+TEST(CorePage, JobsInTwoThreadsKeepTheirOwnOutputAndState)
+{
+    const std::vector<cups_page_header2_t> a = {Header(61, 40, 8, CUPS_CSPACE_SW, 203),
+                                                Header(33, 17, 1, CUPS_CSPACE_K, 203)};
+    const std::vector<cups_page_header2_t> b = {Header(200, 90, 8, CUPS_CSPACE_SW, 203)};
+    const std::map<std::string, std::string> dither = {{"ImageFilter", "1"}};
+    const std::map<std::string, std::string> threshold = {{"ImageFilter", "0"}, {"Rotate", "2"}};
+    StringJob soloA, soloB;
+    const std::string expectA = RunCore(kModelESCPOS, dither, a, soloA);
+    const std::string expectB = RunCore(kModelPaperang, threshold, b, soloB);
+
+    for (int round = 0; round < 20; ++round) {
+        StringJob jobA, jobB;
+        jobB.Cancel();
+        std::string outA, outB;
+        std::thread ta([&] { outA = RunCore(kModelESCPOS, dither, a, jobA); });
+        std::thread tb([&] { outB = RunCore(kModelPaperang, threshold, b, jobB); });
+        ta.join();
+        tb.join();
+        ASSERT_TRUE(outA == expectA) << "round " << round;
+        ASSERT_TRUE(outB == expectB) << "round " << round;
+        EXPECT_FALSE(jobA.IsCanceled());
+        EXPECT_TRUE(jobB.IsCanceled());
+    }
 }
 
 TEST(CorePage, AssemblerWhitensMissingLinesAndRefusesBeforeAllocating)

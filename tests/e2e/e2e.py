@@ -13,6 +13,10 @@ filter writes when run by hand on the raster that cups-filters makes for
 the same file, PPD and options.
 
 CASE jobs: copies make pages, and a cancelled long job leaves whole pages.
+
+CASE ppds: the installed PPDs as the scheduler offers them: `lpinfo
+--device-id` suggests the right PPD for typical USB device IDs, and PWG
+media names pick the label sizes.
 """
 import argparse
 import os
@@ -62,22 +66,28 @@ class Job:
 
 
 def family_cases(family):
-    """[(queue name, PPD file, language, queue defaults, [Job, ...])]"""
+    """[(queue name, PPD file, language, queue defaults, [Job, ...])]
+
+    The shipped PPDs default to threshold on label and receipt printers;
+    the jobs that check a halftone ask for Burkes (ImageFilter=3)."""
     thr = ["ImageFilter=0", "Threshold=128"]
+    burkes = ["ImageFilter=3"]
     if family == "tspl":
         out = []
         for dpi, page in ((203, None), (300, None)):
             size = [] if page is None else [page]
             out.append(("tspl-%d" % dpi, "bandrill-tspl-%d.ppd" % dpi, "tspl", ["Darkness=5"], [
-                # Job options over the queue default; threshold.
-                Job(SAMPLE_PNG, size + ["zeMediaTracking=Gap", "Darkness=12", "zePrintRate=3"] + thr,
+                # Job options over the queue default; threshold. The vendor
+                # SETC lines (off in the shipped PPDs) asked for.
+                Job(SAMPLE_PNG, size + ["zeMediaTracking=Gap", "Darkness=12", "zePrintRate=3",
+                                        "SetcCommands=True"] + thr,
                     threshold=128,
                     present=[b"SET RIBBON OFF\r\n", b"GAP 3 mm,0 mm\r\n", b"DENSITY 12\r\n", b"SPEED 3\r\n",
                              b"SETC AUTODOTTED OFF\r\n", b",1,"],
                     absent=[b"BLINE"], ends=b"PRINT 1,1\r\n"),
                 # The queue default darkness; no speed; compressed, rotated.
                 Job(SAMPLE_PDF, size + ["zeMediaTracking=BLine", "MediaMethod=Transfer", "ImageCompress=1",
-                                        "AutoDotted=1", "Rotate=1"],
+                                        "SetcCommands=True", "AutoDotted=1", "Rotate=1"] + burkes,
                     rotated180=True,
                     present=[b"SET RIBBON ON\r\n", b"BLINE 0 mm,0 mm\r\n", b"DENSITY 5\r\n",
                              b"SETC AUTODOTTED ON\r\n"],
@@ -88,12 +98,16 @@ def family_cases(family):
         out = []
         for name, width in (("58", 136.2), ("80", 204.3)):
             page = custom_page(width)
-            out.append(("escpos-" + name, "bandrill-escpos-%s.ppd" % name, "escpos", ["FeedOffset=3"], [
+            # A cut after every page where the paper stands, whose bytes
+            # these jobs check (the shipped PPDs cut once per job after a
+            # feed to the cutter).
+            defaults = ["FeedOffset=3", "CutMode=Page", "CutFeed=False"]
+            out.append(("escpos-" + name, "bandrill-escpos-%s.ppd" % name, "escpos", defaults, [
                 Job(SAMPLE_PNG, [page, "FeedOffset=10"] + thr, threshold=128,
                     present=[b"\x1b\x40\x00\x1b\x61\x01\x1d\x76\x30\x00"],
                     ends=b"\x1b\x4a" + feed_byte(10, 203) + b"\x1d\x56\x31"),
                 # The PDF's 50 mm page is scaled up to the 72 mm roll only on request.
-                Job(SAMPLE_PDF, [page, "Rotate=1", "print-scaling=fit"], rotated180=True,
+                Job(SAMPLE_PDF, [page, "Rotate=1", "print-scaling=fit"] + burkes, rotated180=True,
                     ends=b"\x1b\x4a" + feed_byte(3, 203) + b"\x1d\x56\x31"),
             ]))
         return out
@@ -101,16 +115,18 @@ def family_cases(family):
         return [("cpcl", "bandrill-cpcl.ppd", "cpcl", ["AdjustHoriaontal=1"], [
             Job(SAMPLE_PNG, ["zeMediaTracking=Gap", "AdjustHoriaontal=0"] + thr, threshold=128,
                 present=[b"! 0 200 200 ", b"PAGE - WIDTH "], ends=b"FORM\r\nPRINT\r\n"),
-            Job(SAMPLE_PDF, ["zeMediaTracking=Continuous", "Rotate=1"], rotated180=True,
+            Job(SAMPLE_PDF, ["zeMediaTracking=Continuous", "Rotate=1"] + burkes, rotated180=True,
                 present=[b"! 64 200 200 "], absent=[b"FORM"], ends=b"PRINT\r\n"),
         ])]
     if family == "paperang":
         page = custom_page(136.2)
-        return [("paperang", "bandrill-paperang.ppd", "paperang", ["zeMediaTracking=Gap"], [
-            Job(SAMPLE_PNG, [page, "zeMediaTracking=Continuous"] + thr, threshold=128,
+        # Continuous paper only (the PPD has no media tracking): every page
+        # ends with the feed, never with the mark locate.
+        return [("paperang", "bandrill-paperang.ppd", "paperang", ["Rotate=1"], [
+            Job(SAMPLE_PNG, [page, "Rotate=0"] + thr, threshold=128,
                 absent=[PAPERANG_LOCATE_100], ends=PAPERANG_END + PAPERANG_FEED_0),
-            Job(SAMPLE_PDF, [page, "Rotate=1"], rotated180=True,
-                absent=[PAPERANG_FEED_0], ends=PAPERANG_END + PAPERANG_LOCATE_100),
+            Job(SAMPLE_PDF, [page], rotated180=True,
+                absent=[PAPERANG_LOCATE_100], ends=PAPERANG_END + PAPERANG_FEED_0),
         ]), ("paperang-mono", "bandrill-paperang.ppd", "paperang", ["ColorModel=BlackWhite"], [
             # The queue's one-bit colour mode: the converter halftones, so
             # the threshold options change nothing.
@@ -219,7 +235,8 @@ def run_jobs(args):
                 dec = harness.decode(args.decoder, "tspl", saved, os.path.join(env.work, "copies-%d" % job_id))
                 check(len(dec.pages) == 2, "%s: %d pages decoded" % (what, len(dec.pages)))
                 check(dec.pages[0].ink == dec.pages[1].ink, "%s: the two pages differ" % what)
-                marks.check_sample(dec.pages[1], what=what)
+                # The shipped default: threshold at 128.
+                marks.check_sample(dec.pages[1], threshold=128, what=what)
             log("%s: ok" % what)
 
         # Cancelling a long job once its first page is out: the filter
@@ -256,10 +273,90 @@ def run_jobs(args):
             # The converter is stopped too, possibly inside the page the
             # filter is reading; the filter completes that page with blank
             # lines, so only the pages before it must show the sample.
-            marks.check_sample(dec.pages[0], what="first page of the cancelled job")
+            marks.check_sample(dec.pages[0], threshold=128, what="first page of the cancelled job")
             if len(dec.pages) > 2:
-                marks.check_sample(dec.pages[-2], what="last but one page of the cancelled job")
+                marks.check_sample(dec.pages[-2], threshold=128, what="last but one page of the cancelled job")
         log("cancelled after %d of %d pages: ok" % (printed, pages))
+
+
+# (device ID as a printer reports it, the PPDs lpinfo must suggest first)
+DEVICE_IDS = [
+    ("MFG:TSC;MDL:TTP-244 Pro;CMD:TSPL2;CLS:PRINTER;", ["bandrill-tspl-203.ppd"]),
+    ("MFG:TSC;MDL:TE310;CMD:TSPL2;", ["bandrill-tspl-300.ppd"]),
+    ("MFG:iDPRT;MDL:SP410;CMD:TSPL;", ["bandrill-tspl-203.ppd"]),
+    ("MFG:Xprinter;MDL:XP-365B;CMD:TSPL,ZPL,EPL;", ["bandrill-tspl-203.ppd"]),
+    ("MFG:Generic;MDL:TSPL Label Printer;CMD:TSPL;", ["bandrill-tspl-203.ppd", "bandrill-tspl-300.ppd"]),
+    ("MFG:Xprinter;CMD:ESC/POS;MDL:XP-58IIH;CLS:PRINTER;", ["bandrill-escpos-58.ppd"]),
+    ("MFG:Printer;MDL:POS-58;CMD:ESC/POS;", ["bandrill-escpos-58.ppd"]),
+    ("MFG:EPSON;CMD:ESC/POS;MDL:TM-T20II;CLS:PRINTER;", ["bandrill-escpos-80.ppd"]),
+    ("MFG:Printer;MDL:POS-80;CMD:ESC/POS;", ["bandrill-escpos-80.ppd"]),
+    ("MFG:Zebra Technologies;CMD:CPCL,ZPL;MDL:ZQ320;", ["bandrill-cpcl.ppd"]),
+    ("MFG:Paperang;MDL:P2;", ["bandrill-paperang.ppd"]),
+    ("MFG:PeriPage;MDL:A6;", ["bandrill-peripage-384.ppd"]),
+    ("MFG:PeriPage;MDL:A8;", ["bandrill-peripage-576.ppd"]),
+]
+
+# (PWG media name, label PPDs, PageSize the raster must carry, points)
+MEDIA = [
+    ("oe_4x6-label_4x6in", ("tspl-203", "tspl-300", "cpcl"), "oe_4x6-label_4x6in", (288, 432)),
+    ("na_index-4x6_4x6in", ("tspl-203", "cpcl"), "oe_4x6-label_4x6in", (288, 432)),
+    ("oe_4x4-label_4x4in", ("tspl-203", "cpcl"), "oe_4x4-label_4x4in", (288, 288)),
+    ("oe_4x3-label_4x3in", ("tspl-203", "cpcl"), "oe_4x3-label_4x3in", (288, 216)),
+    ("oe_4x2-label_4x2in", ("tspl-203", "cpcl"), "oe_4x2-label_4x2in", (288, 144)),
+    ("oe_3x2-label_3x2in", ("tspl-300", "cpcl"), "oe_3x2-label_3x2in", (216, 144)),
+    ("oe_3x1-label_3x1in", ("tspl-300", "cpcl"), "oe_3x1-label_3x1in", (216, 72)),
+    ("oe_2.25x1.25-label_2.25x1.25in", ("tspl-203", "cpcl"), "oe_2.25x1.25-label_2.25x1.25in", (162, 90)),
+    ("oe_2x1-label_2x1in", ("tspl-203", "cpcl"), "oe_2x1-label_2x1in", (144, 72)),
+    ("iso_a6_105x148mm", ("tspl-203", "tspl-300"), "A6", (297, 420)),
+]
+
+
+def raster_page(path):
+    """(PageSize name, [width, length] in points) of a raster's first page."""
+    with open(path, "rb") as f:
+        data = f.read(4 + 1796)
+    check(len(data) == 4 + 1796, "%s holds no raster page" % path)
+    order = "<" if data[:4] in (b"3SaR", b"2SaR", b"tSaR") else ">"
+    head = data[4:]
+    size = harness.struct.unpack(order + "2I", head[256 + 96:256 + 104])
+    name = head[-64:].split(b"\0")[0].decode()
+    return name, size
+
+
+def run_ppds(args):
+    with PrivateCups(args.cmake, args.build) as env:
+        sub = env.stage.ppd_subdir
+        for device_id, expected in DEVICE_IDS:
+            # lpinfo acts on -m when it reads it: the device ID goes first.
+            res = env.cups.lp_cmd(["lpinfo", "--device-id", device_id, "-m"], check_rc=False)
+            names = [line.split(" ", 1)[0] for line in res.stdout.decode(errors="replace").splitlines()]
+            want = ["%s/%s" % (sub, p) for p in expected]
+            check(sorted(names[:len(want)]) == sorted(want),
+                  "lpinfo --device-id '%s' -m suggests %r, expected %r first" % (device_id, names[:4], want))
+            log("%s: %s" % (device_id, " ".join(expected)))
+        for media, ppds, size_name, points in MEDIA:
+            for ppd in ppds:
+                path = os.path.join(env.stage.ppd_dir, "bandrill-%s.ppd" % ppd)
+                raster = os.path.join(env.work, "media.ras")
+                with open(raster, "wb") as f:
+                    res = harness.subprocess.run(["cupsfilter", "-p", path, "-m", "application/vnd.cups-raster",
+                                                  "-o", "media=" + media, SAMPLE_PDF],
+                                                 stdout=f, stderr=harness.subprocess.PIPE)
+                check(res.returncode == 0, "cupsfilter failed: " + res.stderr.decode(errors="replace")[-2000:])
+                got = raster_page(raster)
+                check(got == (size_name, points), "media=%s on %s gave page %s %r, expected %s %r" % (
+                    media, ppd, got[0], got[1], size_name, points))
+            log("media=%s: %s" % (media, size_name))
+        # And through the scheduler: a 4 x 6 in label job on the TSPL queues.
+        for dpi in (203, 300):
+            out = env.cups.add_queue("labels-%d" % dpi, "%s/bandrill-tspl-%d.ppd" % (sub, dpi))
+            job_id = env.cups.submit("labels-%d" % dpi, SAMPLE_PDF, ["media=oe_4x6-label_4x6in"])
+            env.cups.expect_completed(job_id)
+            with open(out, "rb") as f:
+                data = f.read()
+            check(data.startswith(b"SIZE 101.60 mm,152.40 mm\r\n"), "media=oe_4x6-label_4x6in at %d dpi: %r" % (
+                dpi, data[:40]))
+            log("lp -o media=oe_4x6-label_4x6in at %d dpi: SIZE 101.60 mm,152.40 mm" % dpi)
 
 
 def check_sample_files():
@@ -297,6 +394,8 @@ def main():
     try:
         if args.case == "jobs":
             run_jobs(args)
+        elif args.case == "ppds":
+            run_ppds(args)
         else:
             run_family(args, args.case)
     except Failure as e:

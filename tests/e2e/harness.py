@@ -78,7 +78,9 @@ class Stage:
 
 
 class Scheduler:
-    """cupsd in a temporary directory, reached through its unix socket."""
+    """cupsd in a temporary directory, reached through its unix socket.
+    With a Stage, its filters and PPDs are the system's plus the staged
+    ones; without, the system's alone (what packages installed)."""
 
     def __init__(self, stage, tmp):
         self.tmp = tmp
@@ -105,12 +107,23 @@ class Scheduler:
             self._dir(d)
         serverbin = cups_config("--serverbin", "/usr/lib/cups")
         datadir = cups_config("--datadir", "/usr/share/cups")
+        if self.stage is not None:
+            self._private_dirs(serverbin, datadir)
+            serverbin, datadir = os.path.join(t, "lib"), os.path.join(t, "data")
+        self._write_config(serverbin, datadir)
+
+    def _private_dirs(self, serverbin, datadir):
+        """Filters and data of the system plus the staged install."""
+        t = self.tmp
         # Server binaries: the stock ones, except a private filter directory.
         for entry in os.listdir(serverbin):
             if entry != "filter":
                 os.symlink(os.path.join(serverbin, entry), os.path.join(t, "lib", entry))
+        # A bandrill filter installed on the system (by the package) is not
+        # the one under test.
         for entry in os.listdir(os.path.join(serverbin, "filter")):
-            os.symlink(os.path.join(serverbin, "filter", entry), os.path.join(t, "lib/filter", entry))
+            if entry != "bandrill":
+                os.symlink(os.path.join(serverbin, "filter", entry), os.path.join(t, "lib/filter", entry))
         # cupsd runs only a filter that is root's (when it is root) and
         # writable by no one else; a copy made here is.
         filt = os.path.join(t, "lib/filter/bandrill")
@@ -127,13 +140,16 @@ class Scheduler:
                 if entry != self.stage.ppd_subdir:
                     os.symlink(os.path.join(stock_model, entry), os.path.join(t, "data/model", entry))
         os.symlink(self.stage.ppd_dir, os.path.join(t, "data/model", self.stage.ppd_subdir))
+
+    def _write_config(self, serverbin, datadir):
+        t = self.tmp
         user = "" if os.getuid() != 0 else "User lp\nGroup lp\n"
         with open(os.path.join(t, "etc/cups-files.conf"), "w") as f:
             f.write(f"""ServerRoot {t}/etc
 RequestRoot {t}/spool
 TempDir {t}/spool/tmp
-ServerBin {t}/lib
-DataDir {t}/data
+ServerBin {serverbin}
+DataDir {datadir}
 CacheDir {t}/cache
 StateDir {t}/run
 AccessLog {t}/log/access_log
