@@ -147,10 +147,10 @@ def case_attributes():
 # same settings through IPP and through the PPD.
 PWG_CASES = [
     ("tspl-203", 400, 240, 203, 2,
-     [("keyword", "bandrill-halftone", "stucki"), ("integer", "bandrill-brightness", "20"),
+     [("keyword", "bandrill-halftone", "stucki"), ("integer", "bandrill-contrast", "-20"),
       ("integer", "print-darkness", "10"), ("integer", "print-speed", "7620"),
       ("integer", "bandrill-feed-offset", "5"), ("integer", "bandrill-crop-bottom", "0")],
-     "ImageFilter=4 Brightness=20 ImageBrightness=20 Darkness=9 zePrintRate=3 FeedOffset=5 "
+     "ImageFilter=4 Contrast=-20 Darkness=9 zePrintRate=3 FeedOffset=5 "
      "CropEdgeBottom=0"),
     ("tspl-300", 590, 354, 300, 1,
      [("keyword", "bandrill-halftone", "threshold"), ("integer", "bandrill-threshold", "96"),
@@ -200,6 +200,11 @@ def case_pwg():
             check(rc == 0, "%s: bandrill-decode exit %d:\n%s" % (d, rc, listing[-2000:]))
             check(len(pngs) == pages, "%s: %d pages decoded, %d sent" % (d, len(pngs), pages))
             log("%s: %d bytes, same as the filter's, %d pages" % (d, len(got), pages))
+            # No settings at all: the driver's defaults are the PPD's.
+            job = srv.print_job(d, pwg, "image/pwg-raster")
+            check(srv.wait_job(d, job).get("job-state") == "completed", "%s defaults" % d)
+            check(srv.read_output(d) == run_filter(d, ras, ""),
+                  "%s: with the defaults, the app's stream differs from the filter's" % d)
 
         # A raster wider than the head keeps its left part and says so.
         wide = raster("pwg", os.path.join(work, "wide.pwg"), 500, 120, 203)
@@ -500,7 +505,7 @@ def case_web():
                 check(label in text, "web page: no %r" % label)
             check("bandrill-halftone" not in text, "web page shows raw attribute names")
             browser.eval("document.querySelector('select[name=\"bandrill-halftone\"]').value = "
-                         "'stucki'; document.querySelector('input[name=\"bandrill-brightness\"]')"
+                         "'stucki'; document.querySelector('input[name=\"bandrill-contrast\"]')"
                          ".value = '20'; document.getElementById('form').submit(); true")
             browser.wait("document.readyState == 'complete' && "
                          "document.querySelector('select[name=\"bandrill-halftone\"]') && "
@@ -514,14 +519,14 @@ def case_web():
         a = srv.attributes("labels")
         check(a.get("bandrill-halftone-default") == "stucki",
               "saved halftone default: %r" % a.get("bandrill-halftone-default"))
-        check(a.get("bandrill-brightness-default") == "20",
-              "saved brightness default: %r" % a.get("bandrill-brightness-default"))
+        check(a.get("bandrill-contrast-default") == "20",
+              "saved contrast default: %r" % a.get("bandrill-contrast-default"))
         # Jobs without settings of their own print with the saved defaults.
         pwg = raster("pwg", os.path.join(work, "p.pwg"), 400, 240, 203)
         ras = raster("cups", os.path.join(work, "p.ras"), 400, 240, 203)
         job = srv.print_job("labels", pwg, "image/pwg-raster")
         check(srv.wait_job("labels", job).get("job-state") == "completed", "job after the change")
-        want = run_filter("tspl-203", ras, "ImageFilter=4 Brightness=20 ImageBrightness=20")
+        want = run_filter("tspl-203", ras, "ImageFilter=4 Contrast=20")
         check(srv.read_output("labels") == want, "the saved defaults do not apply to jobs")
         log("web: labels shown, setting saved, seen in Get-Printer-Attributes and applied to jobs")
 
