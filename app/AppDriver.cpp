@@ -115,8 +115,9 @@ public:
                     papplJobGetAttribute(job, "orientation-requested"))
                     choice = Rotation(options->orientation_requested, choice);
             }
-            // A keyword choice the PPD does not offer is not taken.
-            if (!choice.empty() && o_IsKeywordOption(s.keyword) && !Offered(s, choice))
+            // A choice the PPD does not offer is not taken (numbers are: the
+            // filter reads them as numbers, the PPD lists only some).
+            if (!choice.empty() && !TakesAnyNumber(s.keyword) && !Offered(s, choice))
                 choice.clear();
             m_choices[key] = choice.empty() ? s.defaultChoice : choice;
         }
@@ -136,10 +137,10 @@ public:
     const std::map<std::string, std::string>& All() const { return m_choices; }
 
 private:
-    static bool o_IsKeywordOption(const char* keyword)
+    static bool TakesAnyNumber(const char* keyword)
     {
         const VendorOption* o = FindVendorOptionByKeyword(keyword);
-        return !o || o->kind != VendorOption::kInteger;
+        return o && o->kind == VendorOption::kInteger;
     }
     static bool Offered(const Driver::Setting& s, const std::string& choice)
     {

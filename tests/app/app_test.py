@@ -511,9 +511,18 @@ def case_web():
                          "document.querySelector('select[name=\"bandrill-halftone\"]') && "
                          "document.querySelector('select[name=\"bandrill-halftone\"]').value "
                          "== 'stucki'")
-            # The test page prints from the web interface too.
+            # The driver's test page, from the printer's page.
             browser.open("http://localhost:%d/labels/" % srv.port)
-            browser.wait("document.readyState == 'complete'")
+            browser.wait("document.readyState == 'complete' && "
+                         "!!document.querySelector('input[value=\"print-test-page\"]')")
+            browser.eval("document.querySelector('input[value=\"print-test-page\"]').form.submit();"
+                         " true")
+            wait_file(os.path.join(srv.printers["labels"], "*.prn"))
+            deadline = time.time() + 30
+            while srv.active_jobs("labels") and time.time() < deadline:
+                time.sleep(0.2)
+            rc, listing, pngs = decode(srv.read_output("labels"), work, "testpage")
+            check(rc == 0 and len(pngs) == 1, "test page: decode %d, %r" % (rc, pngs))
         finally:
             browser.close()
         a = srv.attributes("labels")
@@ -528,7 +537,7 @@ def case_web():
         check(srv.wait_job("labels", job).get("job-state") == "completed", "job after the change")
         want = run_filter("tspl-203", ras, "ImageFilter=4 Contrast=20")
         check(srv.read_output("labels") == want, "the saved defaults do not apply to jobs")
-        log("web: labels shown, setting saved, seen in Get-Printer-Attributes and applied to jobs")
+        log("web: labels shown, test page printed, setting saved, seen in Get-Printer-Attributes and applied to jobs")
 
 
 # ---------------------------------------------------------------- CUPS
