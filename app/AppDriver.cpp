@@ -243,7 +243,7 @@ public:
     bool m_clipped = false;
 };
 
-// Jobs whose PNG document was found damaged, by job ID and printer.
+// Jobs whose image document was found damaged, by job ID and printer.
 std::mutex g_damagedLock;
 std::set<std::pair<pappl_printer_t*, int>> g_damaged;
 
@@ -253,10 +253,11 @@ bool TakeDamaged(pappl_job_t* job)
     return g_damaged.erase({papplJobGetPrinter(job), papplJobGetID(job)}) > 0;
 }
 
-// PAPPL 1.3.1's PNG reader never returns on a damaged file. When a PNG
-// job starts, its document is checked; a damaged one is replaced in the
-// spool by a blank pixel, which PAPPL reads, and the job is then aborted
-// in StartJob with the reason. The callback runs in the job's thread with
+// PAPPL 1.3.1's PNG reader never returns on a damaged file, and its JPEG
+// reader prints a truncated one as if it were whole. When an image job
+// starts, its document is checked; a damaged one is marked, a PNG is also
+// replaced in the spool by a blank pixel (which PAPPL reads), and the job
+// is then aborted in StartJob with the reason. The callback runs in the job's thread with
 // the job locked: it may only read the job.
 void JobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
               void*)
@@ -266,12 +267,18 @@ void JobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl
         return;
     const char* format = papplJobGetFormat(job);
     const char* path = papplJobGetFilename(job);
-    if (!format || std::strcmp(format, "image/png") != 0 || !path || PngIsWhole(path))
+    if (!format || !path)
+        return;
+    const bool png = std::strcmp(format, "image/png") == 0;
+    const bool jpeg = std::strcmp(format, "image/jpeg") == 0;
+    if ((!png && !jpeg) || (png ? PngIsWhole(path) : JpegIsWhole(path)))
         return;
     {
         std::lock_guard<std::mutex> lock(g_damagedLock);
         g_damaged.insert({printer, papplJobGetID(job)});
     }
+    if (!png)
+        return;
     const int fd = open(path, O_WRONLY | O_TRUNC);
     if (fd >= 0) {
         const bool ok = write(fd, kBlankPng, kBlankPngSize) == static_cast<ssize_t>(kBlankPngSize);
@@ -295,8 +302,8 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     }
     if (TakeDamaged(job)) {
         papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        papplJobSetMessage(job, "The PNG document is damaged or incomplete.");
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The PNG document is damaged or incomplete.");
+        papplJobSetMessage(job, "The image document is damaged or incomplete.");
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The image document is damaged or incomplete.");
         return false;
     }
     CAppJob* aj = new CAppJob(job, device, *driver);

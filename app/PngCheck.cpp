@@ -48,6 +48,33 @@ bool PngIsWhole(const char* path)
     return ok;
 }
 
+bool JpegIsWhole(const char* path)
+{
+    FILE* fp = std::fopen(path, "rb");
+    if (!fp)
+        return false;
+    std::vector<unsigned char> data;
+    unsigned char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, fp)) > 0)
+        data.insert(data.end(), buffer, buffer + n);
+    std::fclose(fp);
+    if (data.size() < 4 || data[0] != 0xFF || data[1] != 0xD8)
+        return false;
+    bool scan = false, end = false;
+    for (size_t i = 2; i + 1 < data.size(); ++i) {
+        if (data[i] != 0xFF)
+            continue;
+        if (data[i + 1] == 0xDA) {
+            scan = true;
+            end = false;
+        } else if (data[i + 1] == 0xD9 && scan) {
+            end = true;
+        }
+    }
+    return scan && end;
+}
+
 const unsigned char kBlankPng[] = {
     0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44,
     0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, 0x00, 0x00, 0x00, 0x3a,

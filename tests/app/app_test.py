@@ -299,6 +299,25 @@ def case_faults():
         srv.read_output("a")
         log("truncated PNG: aborted (%s), server still prints" % info.get("job-state-message"))
 
+        # A truncated JPEG (ghostscript makes the JPEG) is not printed as
+        # far as it goes and reported completed: it is aborted too.
+        jpeg = os.path.join(work, "page.jpg")
+        run(["gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=jpeggray", "-r60",
+             "-sOutputFile=" + jpeg, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                  "..", "..", "samples", "sample.pdf")])
+        with open(jpeg, "rb") as f:
+            whole = f.read()
+        cut = os.path.join(work, "cut.jpg")
+        with open(cut, "wb") as f:
+            f.write(whole[:len(whole) // 2])
+        for path, state in ((cut, "aborted"), (jpeg, "completed")):
+            job = srv.print_job("a", path, "image/jpeg")
+            info = srv.wait_job("a", job)
+            check(info.get("job-state") == state, "JPEG %s: %s" % (os.path.basename(path), info))
+        check(len(srv.outputs("a")) == 1, "JPEG: outputs %r" % srv.outputs("a"))
+        srv.read_output("a")
+        log("truncated JPEG: aborted (%s); the whole one printed" % info.get("job-state-message"))
+
         # Two printers printing at once: each stream is its own, whole.
         pa = raster("pwg", os.path.join(work, "a.pwg"), 384, 1500, 203, 6)
         pb = raster("pwg", os.path.join(work, "b.pwg"), 400, 240, 203, 12)
