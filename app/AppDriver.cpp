@@ -292,6 +292,17 @@ CAppJob* JobOf(pappl_job_t* job)
     return static_cast<CAppJob*>(papplJobGetData(job));
 }
 
+// Releases the job's state and back end.
+void EndJobData(pappl_job_t* job)
+{
+    CAppJob* aj = JobOf(job);
+    if (!aj)
+        return;
+    aj->m_render->SetJob(nullptr);
+    papplJobSetData(job, nullptr);
+    delete aj;
+}
+
 bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     const Driver* driver = FindDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
@@ -317,7 +328,13 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     ReadPrinterSettings(*aj->m_render, choices);
     aj->m_render->SetModelName(driver->description);
     aj->m_render->OnStartDoc(0);
-    return !aj->OutputFailed();
+    if (aj->OutputFailed()) {
+        // Released now: PAPPL need not call the end callback after a
+        // failed start (and EndJob then finds nothing).
+        EndJobData(job);
+        return false;
+    }
+    return true;
 }
 
 bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page)
@@ -376,9 +393,7 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
         return false;
     aj->m_render->OnEndDoc();
     const bool ok = !aj->OutputFailed();
-    aj->m_render->SetJob(nullptr);
-    papplJobSetData(job, nullptr);
-    delete aj;
+    EndJobData(job);
     return ok;
 }
 
