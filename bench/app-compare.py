@@ -6,13 +6,16 @@ the CUPS filter, on the same 8-bit raster (812 x 1218 dots, 4 x 6 in at
 The app: one server (started here, free localhost port, own state
 directory), one printer on a file:// directory; each run is a Print-Job of
 the PWG raster with ipptool, timed until the job is completed (ipptool's
-start, upload, rendering and output). The filter: one process per run as the
+start, upload, rendering and output, and a Get-Job-Attributes), and the
+job's own time from the server log (started to completed). The filter: one process per run as the
 scheduler starts it, on the CUPS raster of the same pixels, with the
 TSPL 203 dpi PPD. Runs alternate; medians are printed.
 
   bench/app-compare.py BUILD_DIR [RUNS]
 """
+import datetime
 import os
+import re
 import statistics
 import subprocess
 import sys
@@ -36,7 +39,7 @@ def main():
     filt = os.path.join(build, "bandrill")
     env = dict(os.environ, PPD=os.path.join(build, "ppd/ppd/bandrill-tspl-203.ppd"))
     app_times, filter_times = [], []
-    with Server(os.path.join(build, "app/bandrill-printer-app"), log_level="warn") as srv:
+    with Server(os.path.join(build, "app/bandrill-printer-app"), log_level="info") as srv:
         srv.add("labels", "tspl-203")
         attrs = [("keyword", "bandrill-halftone", "burkes")]
         for _ in range(runs):
@@ -56,7 +59,18 @@ def main():
                 subprocess.run([filt, "1", "u", "t", "1", "ImageFilter=3"], stdin=inp, stdout=out,
                                stderr=subprocess.DEVNULL, env=env, check=True)
             filter_times.append(time.perf_counter() - t)
+        # The job's own time, from the server log: started to completed.
+        stamps = {}
+        with open(srv.log_path) as f:
+            for line in f:
+                m = re.match(r"I \[([^\]]+)Z\] \[Job (\d+)\] (Starting print job|Completed)", line)
+                if m:
+                    t = datetime.datetime.fromisoformat(m.group(1)).timestamp()
+                    stamps.setdefault(int(m.group(2)), {})[m.group(3)] = t
+        job_times = [v["Completed"] - v["Starting print job"] for v in stamps.values()
+                     if len(v) == 2]
     for name, times in (("app (Print-Job to completed)", app_times),
+                        ("app (job start to completed)", job_times),
                         ("filter (one process)", filter_times)):
         m = statistics.median(times)
         print("%-30s median %7.1f ms  %6.1f pages/s" % (name, m * 1000, PAGES / m))
