@@ -30,6 +30,11 @@ namespace {
 // own setting is what the PPDs default to; IPP has no value for it.
 const char* const kDarknessAttr = "bandrill-darkness";
 
+// Media sensing IPP's media-tracking has no value for: "media-tracking"
+// (the default) follows media-tracking, "perforated" and "recording" pick
+// those choices where the PPD has them.
+const char* const kTrackingAttr = "bandrill-media-tracking";
+
 // Attribute name -> value, as strings, for vendor attributes.
 using Values = std::map<std::string, std::string>;
 
@@ -96,7 +101,10 @@ public:
             std::string choice;
             const std::string key = s.keyword;
             if (key == "zeMediaTracking") {
-                choice = Tracking(options->media.tracking);
+                const std::string v = vendor(kTrackingAttr);
+                choice = v == "perforated"  ? "Perforated"
+                         : v == "recording" ? "Recording"
+                                            : Tracking(options->media.tracking);
             } else if (key == "Darkness") {
                 const bool ipp = vendor(kDarknessAttr) == "configured" ||
                                  papplJobGetAttribute(job, "print-darkness") != nullptr;
@@ -446,6 +454,10 @@ std::string StringsData()
         for (const VendorOption::Value& v : o.values)
             add(std::string(o.attr) + "." + v.ipp, v.label);
     }
+    add(kTrackingAttr, "Media sensing");
+    add(std::string(kTrackingAttr) + ".media-tracking", "As media tracking says");
+    add(std::string(kTrackingAttr) + ".perforated", "Perforated (the printer's own setting)");
+    add(std::string(kTrackingAttr) + ".recording", "Recording paper (blank ends trimmed)");
     add(kDarknessAttr, "Darkness from");
     add(std::string(kDarknessAttr) + ".printer", "The printer's own setting");
     add(std::string(kDarknessAttr) + ".configured", "Printer darkness below");
@@ -619,6 +631,23 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     for (const VendorOption& o : VendorOptions())
         if (driver->Offers(o) && data->num_vendor < PAPPL_MAX_VENDOR)
             AddVendorAttribute(*driver, o, data, *attrs);
+    if (tracking && data->num_vendor < PAPPL_MAX_VENDOR) {
+        std::vector<const char*> values = {"media-tracking"};
+        for (const std::string& c : tracking->choices) {
+            if (c == "Perforated")
+                values.push_back("perforated");
+            else if (c == "Recording")
+                values.push_back("recording");
+        }
+        if (values.size() > 1) {
+            ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD,
+                          "bandrill-media-tracking-supported", static_cast<int>(values.size()),
+                          nullptr, values.data());
+            ippAddString(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "bandrill-media-tracking-default",
+                         nullptr, "media-tracking");
+            data->vendor[data->num_vendor++] = kTrackingAttr;
+        }
+    }
     if (DarknessLevels(*driver) && data->num_vendor < PAPPL_MAX_VENDOR) {
         static const char* const kValues[] = {"printer", "configured"};
         ippAddStrings(*attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "bandrill-darkness-supported", 2,
