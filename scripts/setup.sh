@@ -13,6 +13,7 @@ cups cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils
 libpappl-dev chromium
 ghostscript poppler-utils python3
 dpkg-dev lintian
+fonts-dejavu-core
 "
 
 missing=""
