@@ -16,6 +16,7 @@ TSPL 203 dpi PPD. Runs alternate; medians are printed.
 import datetime
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -69,6 +70,7 @@ def main():
                     stamps.setdefault(int(m.group(2)), {})[m.group(3)] = t
         job_times = [v["Completed"] - v["Starting print job"] for v in stamps.values()
                      if len(v) == 2]
+    shutil.rmtree(work, ignore_errors=True)
     for name, times in (("app (Print-Job to completed)", app_times),
                         ("app (job start to completed)", job_times),
                         ("filter (one process)", filter_times)):

@@ -30,6 +30,16 @@ DRIVERS = ["tspl-203", "tspl-300", "escpos-58", "escpos-80", "cpcl", "paperang",
            "peripage-384", "peripage-576"]
 
 
+WORKDIRS = []
+
+
+def workdir(prefix):
+    """A scratch directory, removed when the case passes."""
+    d = tempfile.mkdtemp(prefix=prefix)
+    WORKDIRS.append(d)
+    return d
+
+
 def raster(kind, path, width, height, dpi, pages=1):
     run([ARGS.raster, kind, path, str(width), str(height), str(dpi), str(pages)])
     return path
@@ -185,7 +195,7 @@ PWG_CASES = [
 
 
 def case_pwg():
-    work = tempfile.mkdtemp(prefix="bandrill-app-pwg-")
+    work = workdir("bandrill-app-pwg-")
     with Server(ARGS.app) as srv:
         for d in DRIVERS:
             srv.add(d, d)
@@ -240,7 +250,7 @@ def make_png(path, width, height, truncate=None):
 
 
 def case_png_raw():
-    work = tempfile.mkdtemp(prefix="bandrill-app-png-")
+    work = workdir("bandrill-app-png-")
     with Server(ARGS.app) as srv:
         for d in ("escpos-58", "tspl-203", "peripage-576"):
             srv.add(d, d)
@@ -278,7 +288,7 @@ def case_png_raw():
 # ---------------------------------------------------------------- faults
 
 def case_faults():
-    work = tempfile.mkdtemp(prefix="bandrill-app-faults-")
+    work = workdir("bandrill-app-faults-")
     with Server(ARGS.app) as srv:
         srv.add("a", "escpos-58")
         srv.add("b", "tspl-203")
@@ -516,7 +526,7 @@ def case_web():
     if not chromium:
         log("SKIP: no chromium")
         sys.exit(77)
-    work = tempfile.mkdtemp(prefix="bandrill-app-web-")
+    work = workdir("bandrill-app-web-")
     with Server(ARGS.app) as srv:
         srv.add("labels", "tspl-203")
         browser = Browser(chromium, os.path.join(work, "profile"))
@@ -576,7 +586,7 @@ def case_cups():
     import harness
     pdf = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples",
                        "sample.pdf")
-    work = tempfile.mkdtemp(prefix="bandrill-app-cups-")
+    work = workdir("bandrill-app-cups-")
     with Server(ARGS.app) as srv:
         srv.add("receipts", "escpos-58")
         with harness.PrivateCups(ARGS.cmake, ARGS.build) as pc:
@@ -634,6 +644,8 @@ def main():
     except Failure as e:
         log("FAIL: %s" % e)
         return 1
+    for d in WORKDIRS:
+        shutil.rmtree(d, ignore_errors=True)
     log("PASS")
     return 0
 
