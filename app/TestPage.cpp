@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <vector>
+#include <unistd.h>
 #include <zlib.h>
 
 #include "Drivers.h"
@@ -78,17 +79,36 @@ std::vector<std::vector<unsigned char>> Pattern(int width, int height)
     return rows;
 }
 
+std::string& TestPageDirName()
+{
+    static std::string dir;
+    return dir;
+}
+
+// The test pages go with the process.
+void RemoveTestPages()
+{
+    const std::string& dir = TestPageDirName();
+    if (dir.empty())
+        return;
+    for (const Driver& d : Drivers())
+        std::remove((dir + "/testpage-" + d.name + ".png").c_str());
+    rmdir(dir.c_str());
+}
+
 std::string TestPageDir()
 {
     static std::once_flag once;
-    static std::string dir;
-    std::call_once(once, [] {
+    std::string& dir = TestPageDirName();
+    std::call_once(once, [&dir] {
         const char* tmp = std::getenv("TMPDIR");
         std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/bandrill-app-XXXXXX";
         std::vector<char> path(templ.begin(), templ.end());
         path.push_back('\0');
-        if (mkdtemp(path.data()))
+        if (mkdtemp(path.data())) {
             dir = path.data();
+            std::atexit(RemoveTestPages);
+        }
     });
     return dir;
 }
