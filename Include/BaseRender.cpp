@@ -133,6 +133,31 @@ void CBaseRender::PreparePage()
         m_bInit = true;
     }
     AdjustImage();
+    FitHeadWidth();
+}
+
+void CBaseRender::FitHeadWidth()
+{
+    const int head = m_reg.iHeadDots;
+    if (head <= 0 || !m_image.IsValid() || m_image.GetWidth() <= static_cast<unsigned>(head))
+        return;
+    const unsigned width = m_image.GetWidth();
+    const unsigned height = m_image.GetHeight();
+    CDibImage cut(0);
+    if (!m_image.Crop(0, 0, head, static_cast<int>(height), &cut)) {
+        AddLog("FitHeadWidth: cannot cut the page of %u x %u dots to %d dots", width, height, head);
+        return;
+    }
+    m_image = cut;
+    AdjustEffWidthBits();
+    AddLog("FitHeadWidth: page of %u dots cut to %d", width, head);
+    if (!m_bHeadWarned) {
+        m_bHeadWarned = true;
+        Report(CRenderJob::kWarning,
+               "The page is %u dots wide, the printer prints %d dots: the right part of the page "
+               "was cut off.",
+               width, head);
+    }
 }
 
 void CBaseRender::AdjustImage()

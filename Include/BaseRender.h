@@ -59,9 +59,14 @@ public:
     // The page hooks for the loaded page: start, prepare, paint, end.
     void PrintPage();
 
-    // Page image preparation: the once-per-job OnInit, then AdjustImage.
+    // Page image preparation: the once-per-job OnInit, then AdjustImage and
+    // FitHeadWidth.
     void PreparePage();
     void AdjustImage();
+    // Cuts a page image wider than the print head (m_reg.iHeadDots) to the
+    // head's width, keeping its left part, and warns the user the first
+    // time in the job.
+    void FitHeadWidth();
     void CropWhiteEdge(int top, int bottom, int left, int right);
     void Negative();
     void AdjustEffWidthBits();
@@ -78,4 +83,5 @@ public:
 
 protected:
     CRenderJob* m_job = nullptr;
+    bool m_bHeadWarned = false;
 };

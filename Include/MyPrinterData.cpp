@@ -30,6 +30,11 @@ tagREGSTRUCT::tagREGSTRUCT()
     iFeedBefore = 0;
     iFeedAfter = 0;
     iReserved4 = 0;
+    iBandRows = 0;
+    iCutMode = CUT_PAGE;
+    bCutFeed = false;
+    iCashDrawer = CASH_DRAWER_NONE;
+    iHeadDots = 0;
     bSetcCommands = true;
 }
 

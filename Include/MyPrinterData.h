@@ -14,6 +14,21 @@ enum {
     MEDIA_RECORDING = 5,
 };
 
+// Where receipt printers cut, the value of tagREGSTRUCT::iCutMode.
+enum {
+    CUT_PAGE = 0,  // after every page
+    CUT_JOB = 1,   // once, after the last page of the job
+    CUT_NONE = 2,
+};
+
+// Cash drawer kick, the value of tagREGSTRUCT::iCashDrawer: the drawer's
+// number (1 or 2) plus CASH_DRAWER_AFTER when it opens after the last page
+// instead of before the first; 0 none.
+enum {
+    CASH_DRAWER_NONE = 0,
+    CASH_DRAWER_AFTER = 0x10,
+};
+
 // Printer and media settings. Lengths are millimetres unless noted.
 struct tagREGSTRUCT {
     tagREGSTRUCT();
@@ -41,6 +56,11 @@ struct tagREGSTRUCT {
     int iFeedBefore;
     int iFeedAfter;
     int iReserved4;
+    int iBandRows;       // rows per raster command; 0: the command's own limit
+    int iCutMode;        // CUT_PAGE, CUT_JOB or CUT_NONE
+    bool bCutFeed;       // cut with a feed to the cutter first
+    int iCashDrawer;     // see CASH_DRAWER_NONE
+    int iHeadDots;       // print head width in dots; 0: not known, no limit
     bool bSetcCommands;  // TSPL: send the SETC lines (dotted line, pause key, watermark)
 };
 

@@ -63,11 +63,29 @@ void CPrinterESCPOS::cmdAlignCenter()
 
 void CPrinterESCPOS::cmdCutPaper()
 {
-    // GS V 49: partial cut.
-    static const unsigned char kCmd[] = {0x1D, 0x56, 0x31};
+    static const unsigned char kCut[] = {0x1D, 0x56, 0x31};
+    static const unsigned char kFeedCut[] = {0x1D, 0x56, 0x42, 0x00};
     CMyBuffer cmd;
-    cmd.AddBuffer(kCmd, sizeof kCmd);
+    if (m_reg.bCutFeed)
+        cmd.AddBuffer(kFeedCut, sizeof kFeedCut);
+    else
+        cmd.AddBuffer(kCut, sizeof kCut);
     m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterESCPOS::cmdCashDrawer(int drawer)
+{
+    // ESC p m t1 t2: m 0 is pin 2 (drawer 1), 1 pin 5 (drawer 2); on and
+    // off times in 2 ms units.
+    const unsigned char cmd[] = {0x1B, 0x70, static_cast<unsigned char>(drawer == 2 ? 1 : 0),
+                                 0x19, 0xFA};
+    m_buffer.AddBuffer(cmd, sizeof cmd);
+}
+
+int CPrinterESCPOS::BandRows() const
+{
+    const int rows = m_reg.iBandRows;
+    return rows > 0 && rows < kMaxRasterRows ? rows : kMaxRasterRows;
 }
 
 void CPrinterESCPOS::PrintAndFeedPaper(int mm)
@@ -104,9 +122,10 @@ void CPrinterESCPOS::PrintBMP(int xDpi, int yDpi, int widthBytes, int height, co
                height, len);
         return;
     }
-    // Above 65535 rows the image is cut into bands of whole rows, so the data
-    // must be exactly the rows.
-    if (height > kMaxRasterRows &&
+    // A taller image is cut into bands of whole rows, so the data must be
+    // exactly the rows.
+    const int band = BandRows();
+    if (height > band &&
         static_cast<long long>(widthBytes) * height != static_cast<long long>(len)) {
         AddLog("PrintBMP: %d bytes of data do not fill %d rows of %d bytes", len, height,
                widthBytes);
@@ -118,8 +137,8 @@ void CPrinterESCPOS::PrintBMP(int xDpi, int yDpi, int widthBytes, int height, co
     int rowsLeft = height;
     int bytesLeft = len;
     do {
-        const int rows = rowsLeft > kMaxRasterRows ? kMaxRasterRows : rowsLeft;
-        const int bytes = rowsLeft > kMaxRasterRows ? rows * widthBytes : bytesLeft;
+        const int rows = rowsLeft > band ? band : rowsLeft;
+        const int bytes = rowsLeft > band ? rows * widthBytes : bytesLeft;
         // GS v 0 m xL xH yL yH: width in bytes and height in rows, each
         // 16-bit little-endian.
         CMyBuffer cmd;
@@ -174,9 +193,8 @@ bool CPrinterESCPOS::ReservePage(int dataLen, int height)
 {
     // The raster bytes, one 8-byte header per band, and room for the short
     // commands around them.
-    const long long bands = height > 0 ? (static_cast<long long>(height) + kMaxRasterRows - 1) /
-                                             kMaxRasterRows
-                                       : 1;
+    const long long band = BandRows();
+    const long long bands = height > 0 ? (static_cast<long long>(height) + band - 1) / band : 1;
     const long long need = static_cast<long long>(dataLen) + kRasterHeaderBytes * bands +
                            kCommandRoom;
     if (!m_buffer.Reserve(need)) {
@@ -200,14 +218,44 @@ void CPrinterESCPOS::OnPaintBmp()
         !ReservePage(raster.GetBufferLength(), height))
         return;
 
+    const int drawer = m_reg.iCashDrawer;
     cmdInit();
+    if (m_pagesSent == 0 && drawer != CASH_DRAWER_NONE && !(drawer & CASH_DRAWER_AFTER))
+        cmdCashDrawer(drawer & 0x0F);
     cmdAlignCenter();
     PrintBMP(m_iDpi, m_iDpi, widthBytes, height, raster.GetBuffer(), raster.GetBufferLength());
-    if (m_reg.iFeedAfter > 0)
-        PrintAndFeedPaper(m_reg.iFeedAfter);
-    cmdCutPaper();
+    // Cut once per job: the next page follows on the same slip, with no
+    // feed in between; the feed and cut come in OnEndDoc.
+    if (m_reg.iCutMode != CUT_JOB) {
+        if (m_reg.iFeedAfter > 0)
+            PrintAndFeedPaper(m_reg.iFeedAfter);
+        if (m_reg.iCutMode != CUT_NONE)
+            cmdCutPaper();
+    }
     cmdEndPrint();
 
     WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
     m_buffer.InitBuffer(0);
+    ++m_pagesSent;
+}
+
+void CPrinterESCPOS::OnEndDoc()
+{
+    if (m_pagesSent > 0) {
+        m_buffer.InitBuffer(0);
+        if (m_reg.iCutMode == CUT_JOB) {
+            if (m_reg.iFeedAfter > 0)
+                PrintAndFeedPaper(m_reg.iFeedAfter);
+            cmdCutPaper();
+        }
+        // A cancelled sale opens no drawer.
+        const int drawer = m_reg.iCashDrawer;
+        const bool canceled = m_job && m_job->IsCanceled();
+        if ((drawer & CASH_DRAWER_AFTER) && !canceled)
+            cmdCashDrawer(drawer & 0x0F);
+        if (m_buffer.GetBufferLength() > 0)
+            WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+        m_buffer.InitBuffer(0);
+    }
+    CBaseRender::OnEndDoc();
 }

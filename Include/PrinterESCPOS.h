@@ -1,6 +1,9 @@
 // Back end for ESC/POS receipt printers: each page is one raster image
-// (GS v 0) between an initialise/centre prologue and a feed/cut epilogue,
-// handed to the printer in one write.
+// (GS v 0, or bands of m_reg.iBandRows rows) between an initialise/centre
+// prologue and a feed/cut epilogue, handed to the printer in one write.
+// With one cut per job the pages follow one another on one slip and the
+// feed and cut are written at the end of the job; a cash drawer kick goes
+// with the first page or after the last.
 #pragma once
 
 #include "BaseRender.h"
@@ -25,20 +28,30 @@ public:
     void OnInit() override;
     void OnDestroy() override;
     void OnPaintBmp() override;
+    // The end of a job cut once (m_reg.iCutMode CUT_JOB): the feed and cut,
+    // also when the job was cancelled; then a cash drawer kick that is to
+    // follow the last page, unless the job was cancelled.
+    void OnEndDoc() override;
 
     // Printer commands; each appends its bytes to m_buffer. The slot order
     // is fixed: derived back ends replace some of them.
     virtual void cmdInit();
     virtual void cmdAlignCenter();
+    // GS V 49 (partial cut where the paper stands), or with m_reg.bCutFeed
+    // GS V 66 0 (feed to the cutter, then cut).
     virtual void cmdCutPaper();
     // Feeds mm millimetres at the page resolution, in ESC J steps of at most
     // 255 dots.
     virtual void PrintAndFeedPaper(int mm);
     // GS v 0 raster image of height rows of widthBytes bytes each (a set bit
-    // prints). Images taller than 65535 rows go out as several commands.
+    // prints). Images taller than BandRows() go out as several commands.
     virtual void PrintBMP(int xDpi, int yDpi, int widthBytes, int height, const void* data,
                           int len);
     virtual void cmdEndPrint();
+    // ESC p: pulse to open cash drawer 1 or 2 (50 ms on, 500 ms off).
+    void cmdCashDrawer(int drawer);
+    // Rows per GS v 0 command: m_reg.iBandRows, at most 65535; 0 is 65535.
+    int BandRows() const;
 
     // The page's byte stream; empty between pages.
     CMyBuffer m_buffer;
@@ -51,4 +64,7 @@ protected:
     // Makes room in m_buffer for a page carrying dataLen raster bytes in
     // height rows, so that the appends that follow cannot fail half-way.
     bool ReservePage(int dataLen, int height);
+
+    // Pages written in this job.
+    int m_pagesSent = 0;
 };

@@ -18,6 +18,7 @@ CPrinterPeriPage::CPrinterPeriPage() {}
 CPrinterPeriPage::~CPrinterPeriPage() {}
 
 void CPrinterPeriPage::OnInit() {}
+void CPrinterPeriPage::OnEndDoc() { CBaseRender::OnEndDoc(); }
 void CPrinterPeriPage::OnDestroy() {}
 
 void CPrinterPeriPage::cmdInit()

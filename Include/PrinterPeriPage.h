@@ -15,6 +15,8 @@ public:
     void OnInit() override;
     void OnDestroy() override;
     void OnPaintBmp() override;
+    // No cutter and no cash drawer: nothing is sent at the end of a job.
+    void OnEndDoc() override;
 
     // Start of job with the media mode of iGap[0], then ESC @.
     void cmdInit() override;

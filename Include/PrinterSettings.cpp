@@ -23,6 +23,59 @@ void SetInt(CBaseRender& render, ISettingChoices& choices, const char* keyword, 
     render.AddLog(trace, field);
 }
 
+// Receipt printing: bands, cutting, cash drawer, and the print head width
+// (a PPD attribute rather than an option). Unknown choices change nothing.
+void ReadReceiptSettings(CBaseRender& render, ISettingChoices& choices)
+{
+    tagREGSTRUCT& reg = render.m_reg;
+    std::string v;
+
+    v = choices.Choice("BandRows");
+    if (!v.empty()) {
+        const int rows = std::atoi(v.c_str());
+        reg.iBandRows = rows > 0 ? rows : 0;
+        render.AddLog("iBandRows = %d", reg.iBandRows);
+    }
+    v = choices.Choice("CutMode");
+    if (!v.empty()) {
+        if (v == "Page")
+            reg.iCutMode = CUT_PAGE;
+        else if (v == "Job")
+            reg.iCutMode = CUT_JOB;
+        else if (v == "None")
+            reg.iCutMode = CUT_NONE;
+        render.AddLog("iCutMode = %d", reg.iCutMode);
+    }
+    v = choices.Choice("CutFeed");
+    if (!v.empty()) {
+        reg.bCutFeed = v == "True";
+        render.AddLog("bCutFeed = %d", reg.bCutFeed ? 1 : 0);
+    }
+    v = choices.Choice("CashDrawer");
+    if (!v.empty()) {
+        static const struct {
+            const char* choice;
+            int value;
+        } kDrawer[] = {
+            {"None", CASH_DRAWER_NONE},
+            {"1Before", 1},
+            {"1After", 1 | CASH_DRAWER_AFTER},
+            {"2Before", 2},
+            {"2After", 2 | CASH_DRAWER_AFTER},
+        };
+        for (const auto& d : kDrawer)
+            if (v == d.choice)
+                reg.iCashDrawer = d.value;
+        render.AddLog("iCashDrawer = %d", reg.iCashDrawer);
+    }
+    v = choices.Choice("bandrillHeadDots");
+    if (!v.empty()) {
+        const int dots = std::atoi(v.c_str());
+        reg.iHeadDots = dots > 0 ? dots : 0;
+        render.AddLog("iHeadDots = %d", reg.iHeadDots);
+    }
+}
+
 } // namespace
 
 void ReadPrinterSettings(CBaseRender& render, ISettingChoices& choices)
@@ -121,4 +174,6 @@ void ReadPrinterSettings(CBaseRender& render, ISettingChoices& choices)
         reg.bSetcCommands = v == "True";
         render.AddLog("bSetcCommands = %d", reg.bSetcCommands ? 1 : 0);
     }
+
+    ReadReceiptSettings(render, choices);
 }

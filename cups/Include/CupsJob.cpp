@@ -1,6 +1,7 @@
 #include "CupsJob.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <cups/ppd.h>
@@ -86,13 +87,24 @@ bool CCupsJob::OutputFailed() const
 
 namespace {
 
-// The marked choice of a PPD main keyword, or "" when there is none.
+// The marked choice of a PPD main keyword, or "" when there is none. The
+// driver's own keywords (bandrill...) describe the printer rather than the
+// job: they are PPD attributes, and their value is the choice.
 class CPpdChoices : public ISettingChoices {
 public:
     explicit CPpdChoices(CBaseRender& render) : m_render(render) {}
 
     std::string Choice(const char* keyword) override
     {
+        if (std::strncmp(keyword, "bandrill", 8) == 0) {
+            ppd_attr_t* attr = ppdFindAttr(m_render.m_ppd, keyword, nullptr);
+            if (!attr || !attr->value) {
+                m_render.AddLog("FindAttr: %s is missing", keyword);
+                return std::string();
+            }
+            m_render.AddLog("%s: attribute value: %s", keyword, attr->value);
+            return std::string(attr->value);
+        }
         ppd_choice_t* choice = ppdFindMarkedChoice(m_render.m_ppd, keyword);
         if (!choice) {
             m_render.AddLog("GetMarkedOption: %s is error", keyword);

@@ -30,11 +30,13 @@ void Capture(int, const char* text)
 // A render object with its settings read from a PPD written for the test,
 // with the job options marked over the PPD defaults as the filter does.
 struct Settings {
-    Settings(const std::vector<PpdOption>& options, const std::string& jobOptions = "")
+    Settings(const std::vector<PpdOption>& options, const std::string& jobOptions = "",
+             const std::vector<std::pair<std::string, std::string>>& attributes = {})
     {
         TempDir dir;
         PpdModel ppdModel;
         ppdModel.options = options;
+        ppdModel.attributes = attributes;
         const std::string path = WritePpd(dir.Path("t.ppd"), ppdModel);
         ppd = ppdOpenFile(path.c_str());
         EXPECT_NE(ppd, nullptr);
@@ -70,7 +72,8 @@ const char* const kKeywords[] = {
     "MediaMethod",  "AdjustHoriaontal", "AdjustVertical", "zeMediaTracking", "FeedOffset",
     "Rotate",       "Darkness",         "zePrintRate",    "AutoDotted",      "ImageBrightness",
     "Brightness",   "Contrast",         "ImageFilter",    "Threshold",       "ImageCompress",
-    "CropEdgeTop",  "CropEdgeBottom",   "CropEdgeLeft",   "CropEdgeRight",   "SetcCommands"};
+    "CropEdgeTop",  "CropEdgeBottom",   "CropEdgeLeft",   "CropEdgeRight",   "SetcCommands",
+    "BandRows",     "CutMode",          "CutFeed",        "CashDrawer"};
 const size_t kKeywordCount = sizeof kKeywords / sizeof kKeywords[0];
 
 TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
@@ -87,8 +90,9 @@ TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
     for (size_t i = 0; i < kKeywordCount; ++i)
         EXPECT_EQ(lookups[i], std::string("GetMarkedOption: ") + kKeywords[i] + " is error");
     EXPECT_TRUE(s.Traced("iLiangdu = 0"));
-    // The lookups, the first trace and the brightness.
-    EXPECT_EQ(s.traces.size(), kKeywordCount + 2);
+    // The print head width is an attribute, looked up last.
+    EXPECT_EQ(s.traces.back(), "FindAttr: bandrillHeadDots is missing");
+    EXPECT_EQ(s.traces.size(), kKeywordCount + 3);
 
     const tagREGSTRUCT& r = s.render.m_reg;
     const tagREGSTRUCTWITHALFTONE& h = s.render.m_regHalftone;
@@ -106,6 +110,11 @@ TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
     EXPECT_EQ(h.iThreValue, 175);
     EXPECT_EQ(h.iLiangdu, 0);
     EXPECT_FALSE(h.ImageCompress);
+    EXPECT_EQ(r.iBandRows, 0);
+    EXPECT_EQ(r.iCutMode, CUT_PAGE);
+    EXPECT_FALSE(r.bCutFeed);
+    EXPECT_EQ(r.iCashDrawer, CASH_DRAWER_NONE);
+    EXPECT_EQ(r.iHeadDots, 0);
 }
 
 // One keyword with one choice per row: the field it sets and the trace.
@@ -143,6 +152,22 @@ TEST(PrinterSettings, EachKeywordConvertsItsChoice)
         {"CropEdgeBottom", "-1", "iCropBottomEdge = -1", nullptr, &H::iCropBottomEdge, -1},
         {"CropEdgeLeft", "3mm", "iCropLeftEdge = 3", nullptr, &H::iCropLeftEdge, 3},
         {"CropEdgeRight", "9", "iCropRightEdge = 9", nullptr, &H::iCropRightEdge, 9},
+        {"BandRows", "0", "iBandRows = 0", &R::iBandRows, nullptr, 0},
+        {"BandRows", "255", "iBandRows = 255", &R::iBandRows, nullptr, 255},
+        {"BandRows", "100", "iBandRows = 100", &R::iBandRows, nullptr, 100},
+        {"BandRows", "-24", "iBandRows = 0", &R::iBandRows, nullptr, 0},
+        {"CutMode", "Page", "iCutMode = 0", &R::iCutMode, nullptr, CUT_PAGE},
+        {"CutMode", "Job", "iCutMode = 1", &R::iCutMode, nullptr, CUT_JOB},
+        {"CutMode", "None", "iCutMode = 2", &R::iCutMode, nullptr, CUT_NONE},
+        {"CutMode", "job", "iCutMode = 0", &R::iCutMode, nullptr, CUT_PAGE},
+        {"CashDrawer", "None", "iCashDrawer = 0", &R::iCashDrawer, nullptr, CASH_DRAWER_NONE},
+        {"CashDrawer", "1Before", "iCashDrawer = 1", &R::iCashDrawer, nullptr, 1},
+        {"CashDrawer", "2Before", "iCashDrawer = 2", &R::iCashDrawer, nullptr, 2},
+        {"CashDrawer", "1After", "iCashDrawer = 17", &R::iCashDrawer, nullptr,
+         1 | CASH_DRAWER_AFTER},
+        {"CashDrawer", "2After", "iCashDrawer = 18", &R::iCashDrawer, nullptr,
+         2 | CASH_DRAWER_AFTER},
+        {"CashDrawer", "3After", "iCashDrawer = 0", &R::iCashDrawer, nullptr, CASH_DRAWER_NONE},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.keyword) + "=" + row.choice);
@@ -266,6 +291,38 @@ TEST(PrinterSettings, JobOptionsOverrideThePpdDefault)
 
     Settings d(Opts{{"Darkness", "Default", {"8", "12"}}});
     EXPECT_EQ(d.render.m_reg.iDensity, -1);
+}
+
+TEST(PrinterSettings, CutFeedIsTrueOnlyForTrue)
+{
+    for (const char* choice : {"True", "False", "1"}) {
+        SCOPED_TRACE(choice);
+        Settings s(Opts{{"CutFeed", choice, {}}});
+        EXPECT_EQ(s.render.m_reg.bCutFeed, std::string(choice) == "True");
+        EXPECT_TRUE(s.Traced(std::string("bCutFeed = ") + (std::string(choice) == "True" ? "1" : "0")));
+    }
+}
+
+// The print head width comes from the PPD attribute, not from an option of
+// that name, and only a positive width counts.
+TEST(PrinterSettings, HeadWidthIsReadFromTheAttribute)
+{
+    const struct {
+        const char* value;
+        int dots;
+    } kCases[] = {{"384", 384}, {"576", 576}, {"0", 0}, {"-8", 0}, {"wide", 0}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.value);
+        Settings s(Opts{}, "", {{"bandrillHeadDots", c.value}});
+        EXPECT_EQ(s.render.m_reg.iHeadDots, c.dots);
+        EXPECT_TRUE(s.Traced(std::string("bandrillHeadDots: attribute value: ") + c.value));
+        EXPECT_TRUE(s.Traced("iHeadDots = " + std::to_string(c.dots)));
+    }
+
+    // A job option of the same name does not set it.
+    Settings opt(Opts{{"bandrillHeadDots", "384", {}}}, "bandrillHeadDots=384");
+    EXPECT_EQ(opt.render.m_reg.iHeadDots, 0);
+    EXPECT_TRUE(opt.Traced("FindAttr: bandrillHeadDots is missing"));
 }
 
 TEST(PrinterSettings, OptionWithoutMarkedChoiceIsAMiss)

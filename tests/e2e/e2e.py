@@ -17,6 +17,10 @@ CASE jobs: copies make pages, and a cancelled long job leaves whole pages.
 CASE label4x6: a 4 x 6 in PDF label printed by PWG media name on the TSPL
 queue with the installed PPD's defaults.
 
+CASE receipt: a text file of several pages printed to the 58 mm ESC/POS
+queue with one cut per job and a feed to the cutter is one slip, cut once
+at its end.
+
 CASE ppds: the installed PPDs as the scheduler offers them: `lpinfo
 --device-id` suggests the right PPD for typical USB device IDs, and PWG
 media names pick the label sizes.
@@ -330,6 +334,104 @@ def run_label_4x6(args):
     return 0
 
 
+# Receipt options the job gives explicitly; a PPD that does not offer them
+# yet gets them added to the queue's copy, so that cupsd marks them.
+RECEIPT_OPTIONS = (("CutMode", ("Page", "Job", "None")), ("CutFeed", ("False", "True")))
+
+
+def receipt_ppd(src, work):
+    """The PPD src with the receipt options it lacks added (first choice the
+    default), or src itself when it offers them all."""
+    with open(src, encoding="latin-1") as f:
+        text = f.read()
+    added = ""
+    for keyword, choices in RECEIPT_OPTIONS:
+        if "*OpenUI *%s/" % keyword in text:
+            continue
+        added += "*OpenUI *%s/%s: PickOne\n*OrderDependency: 10 AnySetup *%s\n*Default%s: %s\n" % (
+            keyword, keyword, keyword, keyword, choices[0])
+        added += "".join('*%s %s/%s: ""\n' % (keyword, c, c) for c in choices)
+        added += "*CloseUI: *%s\n" % keyword
+    if not added:
+        return src
+    path = os.path.join(work, "receipt.ppd")
+    with open(path, "w", encoding="latin-1") as f:
+        f.write(text if text.endswith("\n") else text + "\n")
+        f.write(added)
+    log("the installed PPD lacks some receipt options; the queue's copy gets them")
+    return path
+
+
+def escpos_commands(data):
+    """The ESC/POS stream as (name, argument bytes) commands; raster data is
+    skipped. Fails on bytes that are no command the filter writes."""
+    cmds, i = [], 0
+    fixed = {b"\x1b\x40": ("init", 2), b"\x1b\x61": ("centre", 3), b"\x1b\x4a": ("feed", 3),
+             b"\x1b\x70": ("drawer", 5)}
+    while i < len(data):
+        two = data[i:i + 2]
+        if data[i] == 0:
+            cmds.append(("nul", b""))
+            i += 1
+        elif two == b"\x1d\x76" and len(data) >= i + 8:
+            w = data[i + 4] | data[i + 5] << 8
+            h = data[i + 6] | data[i + 7] << 8
+            check(len(data) >= i + 8 + w * h, "raster image cut short at offset %d" % i)
+            cmds.append(("raster", data[i + 3:i + 8]))
+            i += 8 + w * h
+        elif two == b"\x1d\x56" and len(data) >= i + 3:
+            n = 4 if data[i + 2] in (65, 66) else 3
+            cmds.append(("cut", data[i:i + n]))
+            i += n
+        elif two in fixed:
+            name, n = fixed[two]
+            cmds.append((name, data[i:i + n]))
+            i += n
+        else:
+            raise Failure("unknown ESC/POS command at offset %d: %s" % (i, data[i:i + 8].hex(" ")))
+    return cmds
+
+
+def run_receipt(args):
+    with PrivateCups(args.cmake, args.build) as env:
+        src = os.path.join(env.stage.ppd_dir, "bandrill-escpos-58.ppd")
+        ppd = receipt_ppd(src, env.work)
+        if ppd == src:
+            out = env.cups.add_queue("receipt", "%s/bandrill-escpos-58.ppd" % env.stage.ppd_subdir)
+        else:
+            out = os.path.join(env.cups.out_dir, "receipt.prn")
+            env.cups.lp_cmd(["lpadmin", "-p", "receipt", "-E", "-v", "file://" + out, "-P", ppd])
+
+        # Three pages of text, separated by form feeds.
+        text = os.path.join(env.work, "receipt.txt")
+        with open(text, "w") as f:
+            f.write("\f".join("".join("Page %d, item %d ........ %d.00\n" % (p, i, i) for i in range(1, 6))
+                              for p in range(1, 4)))
+        job = Job(text, ["CutMode=Job", "CutFeed=True"])
+        job_id = env.cups.submit("receipt", text, job.options)
+        env.cups.expect_completed(job_id)
+        with open(out, "rb") as f:
+            data = f.read()
+        check(data, "the receipt job wrote nothing")
+
+        cmds = escpos_commands(data)
+        names = [c[0] for c in cmds]
+        pages = names.count("init")
+        cuts = [c for c in cmds if c[0] == "cut"]
+        check(pages >= 3, "the receipt printed %d pages, at least 3 expected" % pages)
+        check(len(cuts) == 1, "the receipt has %d cuts: %s" % (len(cuts), " ".join(c[1].hex() for c in cuts)))
+        check(cmds[-1] == ("cut", b"\x1d\x56\x42\x00"), "the receipt does not end with the feed and "
+              "cut 1D 56 42 00 (ends %s)" % data[-8:].hex(" "))
+        # Feeds only at the end: the pages follow one another on one slip.
+        last_raster = max(i for i, n in enumerate(names) if n == "raster")
+        check(all(n != "feed" for n in names[:last_raster]), "a feed between the pages of the receipt")
+
+        direct = direct_output(env, "receipt", job, env.work, "receipt")
+        check(direct == data, "the cupsd output (%d bytes) differs from the filter run by hand on the "
+              "cups-filters raster (%d bytes)" % (len(data), len(direct)))
+        log("receipt of %d pages, one feed and cut at its end: ok (%d bytes)" % (pages, len(data)))
+
+
 # (device ID as a printer reports it, the PPDs lpinfo must suggest first)
 DEVICE_IDS = [
     ("MFG:TSC;MDL:TTP-244 Pro;CMD:TSPL2;CLS:PRINTER;", ["bandrill-tspl-203.ppd"]),
@@ -447,6 +549,8 @@ def main():
             run_jobs(args)
         elif args.case == "label4x6":
             return run_label_4x6(args)
+        elif args.case == "receipt":
+            run_receipt(args)
         elif args.case == "ppds":
             run_ppds(args)
         else:

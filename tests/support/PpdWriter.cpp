@@ -36,6 +36,8 @@ std::string MakePpdText(const PpdModel& ppdModel)
       << "*cupsModelNumber: " << ppdModel.modelNumber << "\n"
       << "*cupsManualCopies: True\n"
       << "*cupsFilter: \"application/vnd.cups-raster 0 bandrill\"\n";
+    for (const auto& a : ppdModel.attributes)
+        s << "*" << a.first << ": \"" << a.second << "\"\n";
     for (const PpdOption& o : ppdModel.options) {
         std::vector<std::string> choices = o.choices;
         if (!o.defaultChoice.empty() &&

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testing_support {
@@ -20,6 +21,8 @@ struct PpdModel {
     std::string modelName = "Test Printer";  // empty: no *ModelName line
     std::string personality;                 // empty: no *Personality line
     std::vector<PpdOption> options;
+    // Main keyword attributes, written as *keyword: "value".
+    std::vector<std::pair<std::string, std::string>> attributes;
     std::string extra;                       // PPD lines appended as they are
 };
 

@@ -304,6 +304,34 @@ TEST(DecodeESCPOS, SeededBandsJoinBackToTheImage)
     }
 }
 
+// A receipt cut once per job: the pages follow one another uncut, the
+// feed and cut come after the last, a drawer kick may come before or after
+// them.
+TEST(DecodeESCPOS, PagesOfOneSlipFollowUncut)
+{
+    const std::string page1 = Hex("1B 40 00 1B 61 01 1D 76 30 00 01 00 01 00 80");
+    const std::string page2 = Hex("1B 40 00 1B 61 01 1D 76 30 00 01 00 02 00 40 20");
+    const struct {
+        std::string stream;
+        const char* listed;
+    } kCases[] = {
+        {page1 + page2 + Hex("1B 4A 4F 1D 56 42 00"), "feed 0 dots and partial cut"},
+        {Hex("1B 40 00 1B 70 00 19 FA") + page1.substr(3) + page2 + Hex("1D 56 31"),
+         "cash drawer 1 (pin 2), 50 ms on, 500 ms off"},
+        {page1 + page2 + Hex("1D 56 31 1B 70 01 19 FA"), "cash drawer 2 (pin 5), 50 ms on, 500 ms off"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.listed);
+        tagDecodeResult r = Decode(LANG_ESCPOS, c.stream);
+        ASSERT_TRUE(r.bOk) << r.strError << "\n" << r.strListing;
+        ASSERT_EQ(r.vPages.size(), 2u);
+        EXPECT_EQ(ToAscii(r.vPages[0]), (Rows{"X......."}));
+        EXPECT_EQ(ToAscii(r.vPages[1]), (Rows{".X......", "..X....."}));
+        EXPECT_TRUE(Lists(r, "page 1: not cut, the next page follows on the same slip")) << r.strListing;
+        EXPECT_TRUE(Lists(r, c.listed)) << r.strListing;
+    }
+}
+
 TEST(DecodeESCPOS, StructuralFaults)
 {
     struct Case {
@@ -311,9 +339,10 @@ TEST(DecodeESCPOS, StructuralFaults)
         size_t offset;
         const char* expected;
     } cases[] = {
-        // A second initialise after the image: the page was never cut.
-        {Hex("1B 40 00 1D 76 30 00 01 00 01 00 FF 1B 40 00 1D 56 31"), 12,
-         "expected a cut (1D 56) to end page 1 before the next initialise"},
+        // A cut with nothing before it still needs its page's image.
+        {Hex("1B 40 00 1D 76 30 00 01 00 01 00 FF 1B 40 00 1B 61 01"), 18,
+         "expected a cut (1D 56) to end page 2 (begun at offset 12)"},
+        {Hex("1B 40 00 1B 70 02 19 FA"), 5, "expected ESC p pin 0, 1, 48 or 49, found 2"},
         // Bands of one page must share their width.
         {Hex("1B 40 1D 76 30 00 01 00 01 00 FF 1D 76 30 00 02 00 01 00 FF FF 1D 56 31"), 15,
          "expected the width of page 1's earlier raster image, 1 bytes"},

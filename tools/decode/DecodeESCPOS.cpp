@@ -1,6 +1,9 @@
 // ESC/POS and its PeriPage dialect: binary commands starting 1B (ESC),
 // 1D (GS) and, for PeriPage, 10. An ESC/POS page ends with the cut
-// 1D 56; a PeriPage page with 10 FF FE 45. The raster images GS v 0 of
+// 1D 56, or, on a slip cut once per job or never, where the next page's
+// initialise follows its image uncut (the stream itself must end with a
+// cut: a stream cut short cannot be told from one never cut); a PeriPage
+// page ends with 10 FF FE 45. The raster images GS v 0 of
 // one page (1 = ink) are joined top to bottom into the page image, since
 // a page taller than 65535 rows comes as several of them. Feeds (ESC J)
 // are listed, not drawn; a feed above 255 dots comes as a run of them.
@@ -101,12 +104,28 @@ private:
             return false;
         if (cmd == 0x40) {
             // ESC/POS pages start with the initialise; meeting one after the
-            // page's image means the page was never cut.
-            if (m_bInPage && !m_bPeriPage && m_nImages > 0)
-                return m_cur.Fail(nOffset, "expected a cut (1D 56) to end page %d before the next "
-                                  "initialise (1B 40)", m_cur.PageCount() + 1);
+            // page's image means the page was not cut: the next one follows
+            // on the same slip.
+            if (m_bInPage && !m_bPeriPage && m_nImages > 0) {
+                m_cur.List("  page %d: not cut, the next page follows on the same slip",
+                           m_cur.PageCount() + 1);
+                if (!ClosePage(nOffset))
+                    return false;
+            }
             OpenPage(nOffset);
             m_cur.List("  @%zu 1B 40: initialise printer", nOffset);
+            return true;
+        }
+        if (cmd == 0x70) {
+            // A cash drawer kick belongs to no page: it may follow the last cut.
+            uint8_t m = 0, on = 0, off = 0;
+            if (!m_cur.ReadU8(m, "the pin byte of ESC p") || !m_cur.ReadU8(on, "the on time of ESC p") ||
+                !m_cur.ReadU8(off, "the off time of ESC p"))
+                return false;
+            if (m != 0 && m != 1 && m != 48 && m != 49)
+                return m_cur.Fail(nOffset + 2, "expected ESC p pin 0, 1, 48 or 49, found %u", m);
+            m_cur.List("  @%zu 1B 70 %02X %02X %02X: cash drawer %d (pin %d), %u ms on, %u ms off",
+                       nOffset, m, on, off, (m & 1) + 1, (m & 1) ? 5 : 2, on * 2u, off * 2u);
             return true;
         }
         OpenPage(nOffset);
@@ -129,7 +148,7 @@ private:
             m_nFeedDots += n;
             return true;
         }
-        return m_cur.Fail(nOffset + 1, "expected an ESC command this printer stream uses (40, 61, 4A), "
+        return m_cur.Fail(nOffset + 1, "expected an ESC command this printer stream uses (40, 61, 4A, 70), "
                           "found byte 0x%02X", cmd);
     }
 
