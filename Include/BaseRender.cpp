@@ -81,6 +81,22 @@ void CBaseRender::Report(CRenderJob::Level level, const char* format, ...)
     m_job->Report(level, text);
 }
 
+void CBaseRender::RefusePage(const char* format, ...)
+{
+    if (!m_job)
+        return;
+    char why[768];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(why, sizeof why, format, args);
+    va_end(args);
+    const int page = m_job->Pages();
+    if (page > 0)
+        Report(CRenderJob::kError, "Page %d not printed: %s.", page, why);
+    else
+        Report(CRenderJob::kError, "Page not printed: %s.", why);
+}
+
 bool CBaseRender::LoadPage(cups_page_header2_s* header, CPageAssembler& page)
 {
     if (!page.OneBit() || !page.Finished())

@@ -37,6 +37,9 @@ public:
     // Tells the user, through the job, what they should know about the job
     // (formatted as printf; nothing without a job).
     void Report(CRenderJob::Level level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // Tells the user that the job's current page is not printed, and why
+    // (formatted as printf): an error naming the page, the job goes on.
+    void RefusePage(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // The job this object prints for; not owned, may be null.
     void SetJob(CRenderJob* job) { m_job = job; }

@@ -35,6 +35,7 @@ tagREGSTRUCT::tagREGSTRUCT()
     bCutFeed = false;
     iCashDrawer = CASH_DRAWER_NONE;
     iHeadDots = 0;
+    bSetcCommands = true;
 }
 
 tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()

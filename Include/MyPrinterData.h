@@ -61,6 +61,7 @@ struct tagREGSTRUCT {
     bool bCutFeed;       // cut with a feed to the cutter first
     int iCashDrawer;     // see CASH_DRAWER_NONE
     int iHeadDots;       // print head width in dots; 0: not known, no limit
+    bool bSetcCommands;  // TSPL: send the SETC lines (dotted line, pause key, watermark)
 };
 
 // Image and halftone settings.

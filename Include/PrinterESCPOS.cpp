@@ -171,12 +171,15 @@ bool CPrinterESCPOS::PackRaster(CMyBuffer& raster, int& widthBytes, int& height)
     if (b > static_cast<unsigned long long>(kMaxRasterWidthBytes)) {
         AddLog("OnPaintBmp: rows of %llu bytes are wider than a raster image can be, page not sent",
                b);
+        RefusePage("its rows of %llu bytes exceed the raster command's 16-bit width of %d bytes", b,
+                   kMaxRasterWidthBytes);
         return false;
     }
     const unsigned long long total = b * h;
     if (total > static_cast<unsigned long long>(INT_MAX) ||
         !raster.SetBufferSize(static_cast<int>(total))) {
         AddLog("OnPaintBmp: no memory for %llu raster bytes, page not sent", total);
+        RefusePage("no memory for its %llu bytes of raster", total);
         return false;
     }
     for (unsigned r = 0; r < h; ++r)
@@ -217,6 +220,7 @@ bool CPrinterESCPOS::ReservePage(int dataLen, int height)
                            kCommandRoom;
     if (!m_buffer.Reserve(need)) {
         AddLog("OnPaintBmp: no memory for a page of %lld bytes, page not sent", need);
+        RefusePage("no memory for its %lld bytes of printer commands", need);
         return false;
     }
     return true;

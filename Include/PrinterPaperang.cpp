@@ -231,11 +231,13 @@ bool CPrinterPaperang::CodePage(tagCodedPage& page)
     const unsigned long long bytes = static_cast<unsigned long long>(stride) * rows;
     if (!bits || bytes == 0 || bytes >= 0x7FFFFFFFull) {
         AddLog("SendBitmap_withHFM: page not sent, no page image to code");
+        RefusePage("there is no page image to send");
         return false;
     }
     // Every bitmap record carries the stride in a 16-bit field.
     if (stride > 0xFFFF) {
         AddLog("SendBitmap_withHFM: page not sent, row stride %u does not fit a packet", stride);
+        RefusePage("its rows of %u bytes exceed the packet's 16-bit row length", stride);
         return false;
     }
 
@@ -247,6 +249,7 @@ bool CPrinterPaperang::CodePage(tagCodedPage& page)
     }
     if (!page.pPreorder || !page.pInorder) {
         AddLog("SendBitmap_withHFM: page not sent, no Huffman tree");
+        RefusePage("its image could not be compressed");
         return false;
     }
     page.llFrameBytes = kFrameOverhead + kRecordHeader + 4LL * page.nNodes;
@@ -262,6 +265,8 @@ bool CPrinterPaperang::CodePage(tagCodedPage& page)
     if (page.nBlocks > 0x10000) {
         AddLog("SendBitmap_withHFM: page not sent, %d blocks exceed the 16-bit block number",
                page.nBlocks);
+        RefusePage("its %d compressed blocks exceed the packet's 16-bit block number",
+                   page.nBlocks);
         return false;
     }
     for (int i = 0; i < page.nBlocks; ++i) {
@@ -270,6 +275,9 @@ bool CPrinterPaperang::CodePage(tagCodedPage& page)
             AddLog("SendBitmap_withHFM: page not sent, block %d codes to %d bytes, more than a "
                    "packet holds (%d)",
                    i, len, kMaxPayload - kBitmapHeader);
+            RefusePage("block %d of its image compresses to %d bytes, more than a packet holds "
+                       "(%d)",
+                       i, len, kMaxPayload - kBitmapHeader);
             return false;
         }
         page.llFrameBytes += kFrameOverhead + kBitmapHeader + len;
@@ -332,6 +340,8 @@ void CPrinterPaperang::OnPaintBmp()
     if (!m_buffer.CanAppend(pageBytes)) {
         AddLog("OnPaintBmp: page not sent, %lld bytes of packets exceed the output limit of %d",
                pageBytes, m_buffer.GetMaxBufferSize());
+        RefusePage("its %lld bytes of packets exceed the output limit of %d bytes", pageBytes,
+                   m_buffer.GetMaxBufferSize());
         return;
     }
     m_buffer.Reserve(pageBytes);

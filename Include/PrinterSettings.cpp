@@ -148,8 +148,12 @@ void ReadPrinterSettings(CBaseRender& render, ISettingChoices& choices)
         reg.iDottedline = std::atoi(v.c_str()) != 0;
         render.AddLog("iDottedline = %d", reg.iDottedline ? 1 : 0);
     }
-    // Brightness is converted even when missing: it then reads 0.
-    v = choices.Choice("Brightness");
+    // Brightness is converted even when missing: it then reads 0. The
+    // image converters in front of the filter take a job's "Brightness" for
+    // their own option, so a PPD may offer it as ImageBrightness instead.
+    v = choices.Choice("ImageBrightness");
+    if (v.empty())
+        v = choices.Choice("Brightness");
     ht.iLiangdu = std::atoi(v.c_str());
     render.AddLog("iLiangdu = %d", ht.iLiangdu);
 
@@ -165,6 +169,11 @@ void ReadPrinterSettings(CBaseRender& render, ISettingChoices& choices)
     SetInt(render, choices, "CropEdgeBottom", ht.iCropBottomEdge, "iCropBottomEdge = %d");
     SetInt(render, choices, "CropEdgeLeft", ht.iCropLeftEdge, "iCropLeftEdge = %d");
     SetInt(render, choices, "CropEdgeRight", ht.iCropRightEdge, "iCropRightEdge = %d");
+    v = choices.Choice("SetcCommands");
+    if (v == "True" || v == "False") {
+        reg.bSetcCommands = v == "True";
+        render.AddLog("bSetcCommands = %d", reg.bSetcCommands ? 1 : 0);
+    }
 
     ReadReceiptSettings(render, choices);
 }

@@ -320,9 +320,11 @@ void CPrinterTSPL::OnPaintBmp()
     cmdOFFSET(m_reg.iOffset, UNIT_MM);
     cmdDENSITY(m_reg.iDensity);
     cmdSPEED(m_reg.iSpeed);
-    setcAutoDotted(m_reg.iDottedline);
-    setcPauseKey(m_reg.bPauseKey);
-    setcWaterMark(m_reg.bWaterMark);
+    if (m_reg.bSetcCommands) {
+        setcAutoDotted(m_reg.iDottedline);
+        setcPauseKey(m_reg.bPauseKey);
+        setcWaterMark(m_reg.bWaterMark);
+    }
     cmdCLS();
 
     // The whole page as one bitmap at 0,0, full stride with its padding.
@@ -342,6 +344,7 @@ void CPrinterTSPL::OnPaintBmp()
     if (!whole) {
         AddLog("OnPaintBmp: page not sent, its commands exceed the output limit of %d",
                m_buffer.GetMaxBufferSize());
+        RefusePage("its commands exceed the output limit of %d bytes", m_buffer.GetMaxBufferSize());
         m_buffer.InitBuffer(0);
         return;
     }

@@ -109,6 +109,8 @@ struct StreamFacts {
     // "SIZE inf mm,inf mm" (the width divided by 0 dpi), which no reader
     // of the language accepts.
     bool zeroResolution = false;
+    // Pages whose lines stop before their height.
+    int cutPages = 0;
 };
 
 // Reads the stream as the job loop will and counts its pages. False when a
@@ -134,8 +136,10 @@ bool ScanStream(const uint8_t* data, size_t size, StreamFacts* facts)
             }
             line.resize(h.cupsBytesPerLine);
             for (unsigned y = 0; y < h.cupsHeight; ++y)
-                if (h.cupsBytesPerLine == 0 || cupsRasterReadPixels(ras, line.data(), h.cupsBytesPerLine) == 0)
+                if (h.cupsBytesPerLine == 0 || cupsRasterReadPixels(ras, line.data(), h.cupsBytesPerLine) == 0) {
+                    ++facts->cutPages;
                     break;
+                }
         } else {
             unsigned char scratch[65536];
             unsigned long long left = bytes;
@@ -298,6 +302,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK((failed != std::string::npos) == outputFailed &&
                    (failed == std::string::npos || err.find("Unable to write", failed + 10) == std::string::npos),
                "printer channel failure reported wrongly: '%s'", err.c_str());
+
+    // Every refused page is an error naming it, every cut page a warning,
+    // and every page whose bytes reached the printer is reported complete.
+    auto count = [&err](const char* text) {
+        size_t n = 0;
+        for (size_t at = 0; (at = err.find(text, at)) != std::string::npos; ++at)
+            ++n;
+        return n;
+    };
+    const size_t refusals = count("ERROR: Page ");
+    FUZZ_CHECK(refusals == static_cast<size_t>(t.refused + t.notSent),
+               "%zu page errors for %d refused and %d not sent", refusals, t.refused, t.notSent);
+    // (A cancelled job may not start a cut page.)
+    const size_t cut = count("WARNING: Page ");
+    const size_t cutPages = static_cast<size_t>(facts.cutPages);
+    FUZZ_CHECK(t.started == pages ? cut == cutPages : cut <= cutPages,
+               "%zu cut page warnings, %zu pages cut, %d of %d started", cut, cutPages, t.started,
+               pages);
+    const size_t complete = count(", 100% complete.\n");
+    FUZZ_CHECK(complete == (failingChannel ? 0u : static_cast<size_t>(printed)),
+               "%zu pages reported complete, %d printed", complete, printed);
 
     // The printer stream: whole pages, one per page printed.
     if (!failingChannel && !(ppdModel.modelNumber == 20 && facts.zeroResolution)) {

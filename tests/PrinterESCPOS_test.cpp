@@ -277,10 +277,13 @@ TEST(PrinterESCPOS, TallPagesAreSentInBands)
 }
 
 // Rows wider than 65535 bytes cannot be expressed: nothing at all is sent
-// for that page, and the failure is traced. 65535 bytes still go out.
+// for that page, the failure is traced and the user told why. 65535 bytes
+// still go out.
 TEST(PrinterESCPOS, PageTooWideForTheRasterCommandIsNotSent)
 {
+    testing_support::CRecordingJob job(3);
     RecordingESCPOS wide;
+    wide.SetJob(&job);
     wide.m_iDpi = 203;
     ASSERT_TRUE(wide.m_image.Create(65536 * 8 - 7, 2, 1, 0));  // 65536 bytes per row
     wide.OnPaintBmp();
@@ -288,8 +291,14 @@ TEST(PrinterESCPOS, PageTooWideForTheRasterCommandIsNotSent)
     EXPECT_EQ(wide.m_buffer.GetBufferLength(), 0);
     ASSERT_EQ(wide.logs.size(), 1u);
     EXPECT_NE(wide.logs[0].find("65536"), std::string::npos) << wide.logs[0];
+    ASSERT_EQ(job.reports.size(), 1u);
+    EXPECT_EQ(job.reports[0].first, CRenderJob::kError);
+    EXPECT_EQ(job.reports[0].second,
+              "Page 3 not printed: its rows of 65536 bytes exceed the raster command's 16-bit "
+              "width of 65535 bytes.");
 
     RecordingESCPOS widest;
+    widest.SetJob(&job);
     widest.m_iDpi = 203;
     ASSERT_TRUE(widest.m_image.Create(65535 * 8, 2, 1, 0));
     widest.OnPaintBmp();
@@ -298,6 +307,7 @@ TEST(PrinterESCPOS, PageTooWideForTheRasterCommandIsNotSent)
     EXPECT_EQ(Slice(widest.writes[0], 6, 8),
               Bytes({0x1D, 0x76, 0x30, 0x00, 0xFF, 0xFF, 0x02, 0x00}));
     EXPECT_TRUE(widest.logs.empty());
+    EXPECT_EQ(job.reports.size(), 1u);
 
     // The command itself refuses a width it cannot carry.
     RecordingESCPOS direct;

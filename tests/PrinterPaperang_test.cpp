@@ -411,7 +411,18 @@ TEST(PaperangPage, RandomPagesDecodeBackToTheInvertedImage)
 }
 
 // ---------------------------------------------------------------------------
-// Pages that cannot be sent whole are not sent at all
+// Pages that cannot be sent whole are not sent at all, and the user is told
+// why
+
+using testing_support::CRecordingJob;
+
+// The one report of a refused page 2.
+void ExpectRefusal(const CRecordingJob& job, const std::string& why)
+{
+    ASSERT_EQ(job.reports.size(), 1u);
+    EXPECT_EQ(job.reports[0].first, CRenderJob::kError);
+    EXPECT_EQ(job.reports[0].second, "Page 2 not printed: " + why + ".");
+}
 
 TEST(PaperangLimits, BitmapRecordFieldsNeverWrap)
 {
@@ -461,13 +472,17 @@ TEST(PaperangLimits, RowCodingPastAFrameRefusesThePage)
               Hex("05 1B 03 F9 FF  00 00  F5 FF 01  EC FF 00 00  01 ED FF"));
 
     // A 65521-byte block would need a 65538-byte frame: no packet at all.
+    CRecordingJob job(2);
     CPaperangProbe q;
+    q.SetJob(&job);
     EightBitRow(q.m_image, 65520);
     q.OnPaintBmp();
     EXPECT_TRUE(q.writes.empty());
     EXPECT_EQ(q.m_buffer.GetBufferLength(), 0);
     EXPECT_TRUE(q.Logged("SendBitmap_withHFM: page not sent"));
     EXPECT_FALSE(q.Logged("MM_TP_CTRL_PRINT_START"));
+    ExpectRefusal(job, "block 0 of its image compresses to 65521 bytes, more than a packet holds "
+                       "(65518)");
 }
 
 // One row of `stride` blank bytes: every byte codes as one bit.
@@ -479,11 +494,14 @@ void BlankRow(CDibImage& img, unsigned stride)
 
 TEST(PaperangLimits, StrideMustFitItsField)
 {
+    CRecordingJob job(2);
     CPaperangProbe p;
+    p.SetJob(&job);
     BlankRow(p.m_image, 65536);   // codes to 8193 bytes, but the stride is 0x10000
     p.OnPaintBmp();
     EXPECT_TRUE(p.writes.empty());
     EXPECT_TRUE(p.Logged("SendBitmap_withHFM: page not sent"));
+    ExpectRefusal(job, "its rows of 65536 bytes exceed the packet's 16-bit row length");
 }
 
 // `rows` rows of 128 bytes holding every byte value equally often (give or
@@ -509,23 +527,29 @@ TEST(PaperangLimits, BlockNumberMustFitItsField)
     EXPECT_EQ(Bytes(s.begin() + static_cast<long>(last), s.begin() + static_cast<long>(last) + 11),
               Hex("A5 01 92 00  05 1B 03 8D 00  FF FF"));
 
+    CRecordingJob job(2);
     CPaperangProbe q;
+    q.SetJob(&job);
     OneBlockPerRow(q.m_image, 65537);
     q.OnPaintBmp();
     EXPECT_TRUE(q.writes.empty());
     EXPECT_TRUE(q.Logged("SendBitmap_withHFM: page not sent"));
+    ExpectRefusal(job, "its 65537 compressed blocks exceed the packet's 16-bit block number");
 }
 
 TEST(PaperangLimits, PageBeyondTheBufferLimitIsNotSentPiecemeal)
 {
     // With a small limit the buffer would drop the start of the page and
     // send its tail; the page is refused instead.
+    CRecordingJob job(2);
     CPaperangProbe p;
+    p.SetJob(&job);
     TwoRowPage(p.m_image);
     p.m_buffer.SetMaxBufferSize(60);
     p.OnPaintBmp();
     EXPECT_TRUE(p.writes.empty());
     EXPECT_TRUE(p.Logged("OnPaintBmp: page not sent"));
+    ExpectRefusal(job, "its 98 bytes of packets exceed the output limit of 60 bytes");
 
     // The two-row page is 14 + 26 + 28 + 14 + 16 = 98 bytes.
     p.m_buffer.SetMaxBufferSize(98);
@@ -533,14 +557,18 @@ TEST(PaperangLimits, PageBeyondTheBufferLimitIsNotSentPiecemeal)
     p.OnPaintBmp();
     ASSERT_EQ(p.writes.size(), 1u);
     EXPECT_EQ(p.writes[0].size(), 98u);
+    EXPECT_EQ(job.reports.size(), 1u);
 }
 
 TEST(PaperangLimits, EmptyImageSendsNothing)
 {
+    CRecordingJob job(2);
     CPaperangProbe p;
+    p.SetJob(&job);
     p.OnPaintBmp();
     EXPECT_TRUE(p.writes.empty());
     EXPECT_TRUE(p.Logged("SendBitmap_withHFM: page not sent"));
+    ExpectRefusal(job, "there is no page image to send");
 }
 
 } // namespace

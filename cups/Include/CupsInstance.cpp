@@ -25,6 +25,7 @@
 #include "CupsLog.h"
 #include "CupsMessages.h"
 #include "CupsOutput.h"
+#include "DibImage.h"
 #include "PageAssembler.h"
 #include "PrinterFamilies.h"
 
@@ -187,14 +188,63 @@ private:
     int m_count;
 };
 
-// The filter's one job: its back end writes to standard output and traces
-// to the system log.
-CCupsJob g_job;
+// Why a page the intake refused (or could not make an image of) is not
+// printed, for the user.
+std::string RefusalReason(const cups_page_header2_t& h)
+{
+    char text[256];
+    const unsigned bpp = h.cupsBitsPerPixel;
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
+        std::snprintf(text, sizeof text,
+                      "its raster has %u bits per pixel; 1, 4, 8, 24 and 32 can be printed", bpp);
+    else if (h.cupsWidth == 0 || h.cupsHeight == 0)
+        std::snprintf(text, sizeof text, "it is %u x %u pixels, nothing to print", h.cupsWidth,
+                      h.cupsHeight);
+    else if (!CPageAssembler::PageFits(h))
+        std::snprintf(text, sizeof text,
+                      "at %u x %u pixels, %u bytes per line, it is too large for memory "
+                      "(the limit is %.0f MiB)",
+                      h.cupsWidth, h.cupsHeight, h.cupsBytesPerLine,
+                      static_cast<double>(CDibImage::kMaxMemory) / (1024 * 1024));
+    else
+        std::snprintf(text, sizeof text, "no memory for its %u x %u pixels", h.cupsWidth,
+                      h.cupsHeight);
+    return text;
+}
+
+// A page whose lines stopped coming (end of the stream, or raster data
+// that cannot be read further) is printed with white for the missing lines.
+void ReportCutPage(CRenderJob& job, int pageNumber, const CPageAssembler& page)
+{
+    if (!page.Accepted() || page.LinesReceived() >= page.LinesExpected())
+        return;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "Page %d is incomplete: the raster data ended after %u of its %u lines; the "
+                  "rest is printed blank.",
+                  pageNumber, page.LinesReceived(), page.LinesExpected());
+    job.Report(CRenderJob::kWarning, text);
+}
+
+// The back end lives on in g_pRender after Run; the job it prints for is
+// Run's own.
+struct CJobDetach {
+    ~CJobDetach()
+    {
+        if (g_pRender)
+            g_pRender->SetJob(nullptr);
+    }
+};
 
 } // namespace
 
 int CCupsInstance::Run(int argc, char** argv)
 {
+    // The filter's job: its back end writes to standard output and traces
+    // to the system log.
+    CCupsJob job;
+    CJobDetach detach;
+
     // Set-up: every message reaches the scheduler at once.
     setbuf(stderr, nullptr);
     KeepPageMemory();
@@ -260,7 +310,7 @@ int CCupsInstance::Run(int argc, char** argv)
         return 1;
     }
     g_pRender = MakeRefPtr<CBaseRender>(family->create());
-    g_pRender->SetJob(&g_job);
+    g_pRender->SetJob(&job);
     g_pRender->m_ppd = ppd.get();
     CupsReadSettings(*g_pRender);
     g_pRender->SetModelName(modelName.c_str());
@@ -276,14 +326,15 @@ int CCupsInstance::Run(int argc, char** argv)
         if (Canceled)
             break;
 
-        Page++;
-        g_job.StartPage();
+        Page = job.BeginPage();
         fprintf(stderr, "PAGE: %d 1\n", Page);
         _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
 
         ReadPage(ras.get(), header, page);
+        ReportCutPage(job, Page, page);
         StartPage(ppd.get(), &header, page);
 
+        job.EndPage();
         _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
         EndPage(ppd.get(), &header);
 
@@ -339,6 +390,7 @@ void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header,
     CBaseRender* render = g_pRender;
     if (!load(*render)) {
         CupsLog(LOG_ERR, "create image error\n");
+        render->RefusePage("%s", RefusalReason(*header).c_str());
         return;
     }
     CupsLog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",

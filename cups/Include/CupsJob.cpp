@@ -15,7 +15,44 @@
 
 bool CCupsJob::Write(const void* data, int length)
 {
-    return CupsWriteOutput(data, length);
+    if (length <= kProgressStep || Pages() == 0) {
+        if (!CupsWriteOutput(data, length))
+            return false;
+        m_pageBytes += length > 0 ? length : 0;
+        return true;
+    }
+    const char* bytes = static_cast<const char*>(data);
+    int done = 0;
+    for (int tenth = 1; tenth <= 10; ++tenth) {
+        const int end = static_cast<int>(static_cast<long long>(length) * tenth / 10);
+        if (!CupsWriteOutput(bytes + done, end - done))
+            return false;
+        m_pageBytes += end - done;
+        done = end;
+        if (tenth < 10)
+            Progress(10 * tenth);
+    }
+    return true;
+}
+
+int CCupsJob::BeginPage()
+{
+    m_pageBytes = 0;
+    return StartPage();
+}
+
+void CCupsJob::EndPage()
+{
+    // A page refused before any of it was written, or cut off by a failed
+    // printer channel, is not complete.
+    if (m_pageBytes > 0 && !OutputFailed())
+        Progress(100);
+}
+
+void CCupsJob::Progress(int percent)
+{
+    _cupsLangPrintFilter(stderr, "INFO", "Printing page %d, %d%% complete.", Pages(), percent);
+    std::fprintf(stderr, "ATTR: job-media-progress=%d\n", percent);
 }
 
 void CCupsJob::LogV(int priority, const char* format, va_list args)

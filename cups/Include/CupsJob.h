@@ -7,6 +7,9 @@
 
 class CCupsJob : public CRenderJob {
 public:
+    // A write larger than kProgressStep goes out in tenths, each but the
+    // last followed by the page's progress ("Printing page N, X% complete."
+    // and job-media-progress); the bytes are the same.
     bool Write(const void* data, int length) override;
     void LogV(int priority, const char* format, va_list args) override;
     void PreparePage(CBaseRender& render) override;
@@ -14,6 +17,20 @@ public:
     void Report(Level level, const char* text) override;
     bool IsCanceled() const override;
     bool OutputFailed() const override;
+
+    // The job loop's page bracket: BeginPage counts the page and returns its
+    // number; EndPage reports it 100% complete when its bytes went out.
+    int BeginPage();
+    void EndPage();
+
+    // Writes up to this size are not reported piecemeal: they fit the pipe
+    // to the backend at once, so their progress would mean nothing.
+    static const int kProgressStep = 65536;
+
+private:
+    void Progress(int percent);
+
+    long long m_pageBytes = 0;
 };
 
 // The keyword -> setting mapping over the render object's PPD: the marked

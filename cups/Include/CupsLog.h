@@ -1,7 +1,9 @@
 // Trace channel of the filter: the system log.
 //
-// Production writes every trace with vsyslog. Unit tests may install a sink
-// that receives the formatted text instead; the filter binary never does.
+// Production writes every trace with vsyslog, once a probe (the first trace
+// of the process) has found the system log socket; without one the traces
+// are dropped. Unit tests may install a sink that receives the formatted
+// text instead; the filter binary never does.
 #pragma once
 
 #include <cstdarg>

@@ -93,6 +93,10 @@ TEST_F(FilterIntake, LinesACutPageDidNotDeliverArePaper)
         // Keep the header and 4 of the 10 lines.
         FilterResult r = Run({page}, full.size() - 6 * 16);
         ASSERT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, PageStart(1) +
+                             "WARNING: Page 1 is incomplete: the raster data ended after 4 of its "
+                             "10 lines; the rest is printed blank.\n" +
+                             PageEnd(1));
         auto pages = TsplPages(r.out, 16);
         ASSERT_EQ(pages.size(), 1u);
         ASSERT_EQ(pages[0].size(), 10u);
@@ -108,9 +112,10 @@ TEST_F(FilterIntake, FailingPrinterChannelIsAnError)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("ERROR:Unable to write print data: No space left on device\n"),
               std::string::npos);
-    // Reported once; the job still runs to its end.
-    EXPECT_EQ(r.err.find("Unable to write"), r.err.rfind("Unable to write"));
-    EXPECT_NE(r.err.find("INFO: Finished page 2."), std::string::npos);
+    // Reported once; the job still runs to its end, and no page is
+    // reported complete.
+    EXPECT_EQ(r.err, PageStart(1) + "ERROR:Unable to write print data: No space left on device\n" +
+                         PageEnd(1, false) + PageStart(2) + PageEnd(2, false));
 }
 
 } // namespace

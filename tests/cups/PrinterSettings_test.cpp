@@ -69,11 +69,11 @@ struct Settings {
 };
 
 const char* const kKeywords[] = {
-    "MediaMethod", "AdjustHoriaontal", "AdjustVertical", "zeMediaTracking", "FeedOffset",
-    "Rotate",      "Darkness",         "zePrintRate",    "AutoDotted",      "Brightness",
-    "Contrast",    "ImageFilter",      "Threshold",      "ImageCompress",   "CropEdgeTop",
-    "CropEdgeBottom", "CropEdgeLeft",  "CropEdgeRight", "BandRows",       "CutMode",
-    "CutFeed",     "CashDrawer"};
+    "MediaMethod",  "AdjustHoriaontal", "AdjustVertical", "zeMediaTracking", "FeedOffset",
+    "Rotate",       "Darkness",         "zePrintRate",    "AutoDotted",      "ImageBrightness",
+    "Brightness",   "Contrast",         "ImageFilter",    "Threshold",       "ImageCompress",
+    "CropEdgeTop",  "CropEdgeBottom",   "CropEdgeLeft",   "CropEdgeRight",   "SetcCommands",
+    "BandRows",     "CutMode",          "CutFeed",        "CashDrawer"};
 const size_t kKeywordCount = sizeof kKeywords / sizeof kKeywords[0];
 
 TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
@@ -105,6 +105,7 @@ TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
     EXPECT_EQ(r.iScale, 100);
     EXPECT_TRUE(r.bPauseKey);
     EXPECT_TRUE(r.bWaterMark);
+    EXPECT_TRUE(r.bSetcCommands);
     EXPECT_EQ(h.iGrayMethod, 3);
     EXPECT_EQ(h.iThreValue, 175);
     EXPECT_EQ(h.iLiangdu, 0);
@@ -184,6 +185,63 @@ TEST(PrinterSettings, EachKeywordConvertsItsChoice)
                               0) == 0;
         EXPECT_TRUE(looked);
     }
+}
+
+// ImageBrightness is the brightness when the PPD has it; Brightness only
+// stands in for a PPD without it, as it always has.
+TEST(PrinterSettings, ImageBrightnessBeforeBrightness)
+{
+    const struct {
+        const char* what;
+        Opts options;
+        const char* jobOptions;
+        int expected;
+    } rows[] = {
+        {"Brightness only", {{"Brightness", "-20", {"0", "20"}}}, "", -20},
+        {"Brightness only, by the job", {{"Brightness", "-20", {"0", "20"}}}, "Brightness=20", 20},
+        {"ImageBrightness only", {{"ImageBrightness", "30", {"0"}}}, "", 30},
+        {"both", {{"Brightness", "-20", {}}, {"ImageBrightness", "30", {}}}, "", 30},
+        {"both, ImageBrightness 0", {{"Brightness", "-20", {}}, {"ImageBrightness", "0", {}}}, "", 0},
+        {"both, job sets Brightness",
+         {{"Brightness", "0", {"-20"}}, {"ImageBrightness", "10", {"0"}}}, "Brightness=-20", 10},
+        {"both, job sets ImageBrightness",
+         {{"Brightness", "0", {"-20"}}, {"ImageBrightness", "0", {"40"}}}, "ImageBrightness=40", 40},
+        {"ImageBrightness without a marked choice",
+         {{"Brightness", "-20", {}}, {"ImageBrightness", "", {"0", "40"}}}, "", -20},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Settings s(row.options, row.jobOptions);
+        EXPECT_EQ(s.render.m_regHalftone.iLiangdu, row.expected);
+        EXPECT_TRUE(s.Traced("iLiangdu = " + std::to_string(row.expected)));
+    }
+}
+
+TEST(PrinterSettings, SetcCommandsTakesTrueOrFalse)
+{
+    const struct {
+        const char* choice;
+        bool expected;
+        const char* trace;
+    } rows[] = {{"True", true, "bSetcCommands = 1"},
+                {"False", false, "bSetcCommands = 0"},
+                {"0", true, nullptr},
+                {"Off", true, nullptr}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.choice);
+        Settings s(Opts{{"SetcCommands", row.choice, {}}});
+        EXPECT_EQ(s.render.m_reg.bSetcCommands, row.expected);
+        bool traced = false;
+        for (const std::string& t : s.traces)
+            traced |= t.rfind("bSetcCommands = ", 0) == 0;
+        EXPECT_EQ(traced, row.trace != nullptr);
+        if (row.trace) {
+            EXPECT_TRUE(s.Traced(row.trace));
+        }
+    }
+    // The job's choice wins over the PPD's default.
+    Settings job(Opts{{"SetcCommands", "False", {"True"}}}, "SetcCommands=True");
+    EXPECT_TRUE(job.render.m_reg.bSetcCommands);
 }
 
 TEST(PrinterSettings, ReferenceIsStoredTimesEight)

@@ -14,6 +14,9 @@ the same file, PPD and options.
 
 CASE jobs: copies make pages, and a cancelled long job leaves whole pages.
 
+CASE label4x6: a 4 x 6 in PDF label printed by PWG media name on the TSPL
+queue with the installed PPD's defaults.
+
 CASE receipt: a text file of several pages printed to the 58 mm ESC/POS
 queue with one cut per job and a feed to the cutter is one slip, cut once
 at its end.
@@ -24,6 +27,7 @@ media names pick the label sizes.
 """
 import argparse
 import os
+import re
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -283,6 +287,53 @@ def run_jobs(args):
         log("cancelled after %d of %d pages: ok" % (printed, pages))
 
 
+def run_label_4x6(args):
+    """A 4 x 6 in PDF printed with -o media=oe_4x6-label_4x6in on a TSPL
+    queue with the PPD's defaults: one label of exactly 4 x 6 in, no vendor
+    SETC lines, and the scheduler told that the page got to 100%. Returns
+    77 when the installed PPD has no such size."""
+    with PrivateCups(args.cmake, args.build) as env:
+        ppd = "bandrill-tspl-203.ppd"
+        with open(os.path.join(env.stage.ppd_dir, ppd), errors="replace") as f:
+            if "*PageSize oe_4x6-label_4x6in" not in f.read():
+                log("skipped: the installed %s has no 4 x 6 in size (oe_4x6-label_4x6in)" % ppd)
+                return 77
+        out = env.cups.add_queue("label4x6", "%s/%s" % (env.stage.ppd_subdir, ppd))
+        pdf = os.path.join(env.work, "label-4x6.pdf")
+        with open(pdf, "wb") as f:
+            f.write(S.pdf_bytes(S.pixels(), page_size=(288, 432)))
+        options = ["media=oe_4x6-label_4x6in"]
+        log("label4x6: lp label-4x6.pdf -o " + options[0])
+        job_id = env.cups.submit("label4x6", pdf, options)
+        env.cups.expect_completed(job_id)
+        with open(out, "rb") as f:
+            data = f.read()
+        check(data.count(b"PRINT 1,1\r\n") == 1, "4 x 6 label: %d pages" % data.count(b"PRINT 1,1\r\n"))
+        sizes = re.findall(rb"SIZE [^\r]*\r\n", data)
+        check(sizes == [b"SIZE 101.60 mm,152.40 mm\r\n"], "4 x 6 label: page size lines %r" % sizes)
+        check(b"SETC" not in data, "4 x 6 label: the stream carries SETC lines")
+        # 812 dots are 102 bytes, sent with the image's row padding to 104.
+        check(b"BITMAP 0,0,104,1218," in data, "4 x 6 label: no bitmap of 812 x 1218 dots")
+        job_log = env.cups.job_log(job_id)
+        check(re.search(r"job-media-progress=100\b", job_log) is not None,
+              "4 x 6 label: the scheduler never got job-media-progress=100:\n" + job_log[-3000:])
+        check("Printing page 1, 100% complete." in job_log,
+              "4 x 6 label: no 100% progress message:\n" + job_log[-3000:])
+        if args.decoder:
+            saved = os.path.join(env.work, "label-4x6.prn")
+            with open(saved, "wb") as f:
+                f.write(data)
+            dec = harness.decode(args.decoder, "tspl", saved, os.path.join(env.work, "label-4x6"))
+            check(len(dec.pages) == 1, "4 x 6 label: %d pages decoded" % len(dec.pages))
+            page = dec.pages[0]
+            check(page.height == 1218 and page.width >= 812,
+                  "4 x 6 label: decoded %d x %d dots" % (page.width, page.height))
+            check(not any(any(row[812:]) for row in page.ink), "4 x 6 label: ink in the row padding")
+            check(page.bbox() is not None, "4 x 6 label: nothing printed")
+        log("label4x6: ok (%d bytes)" % len(data))
+    return 0
+
+
 # Receipt options the job gives explicitly; a PPD that does not offer them
 # yet gets them added to the queue's copy, so that cupsd marks them.
 RECEIPT_OPTIONS = (("CutMode", ("Page", "Job", "None")), ("CutFeed", ("False", "True")))
@@ -496,6 +547,8 @@ def main():
     try:
         if args.case == "jobs":
             run_jobs(args)
+        elif args.case == "label4x6":
+            return run_label_4x6(args)
         elif args.case == "receipt":
             run_receipt(args)
         elif args.case == "ppds":

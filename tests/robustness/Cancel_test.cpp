@@ -155,8 +155,7 @@ TEST(Cancel, SigtermAtManyPointsLeavesOnlyWholePages)
         EXPECT_EQ(r.status, started > 0 ? 0 : 1);
         std::string expectErr;
         for (int n = 1; n <= started; ++n)
-            expectErr += "PAGE: " + std::to_string(n) + " 1\nINFO: Starting page " + std::to_string(n) +
-                         ".\nINFO: Finished page " + std::to_string(n) + ".\n";
+            expectErr += PageMessages(n);
         if (started == 0)
             expectErr = "ERROR: No pages were found.\n";
         EXPECT_EQ(r.err, expectErr);

@@ -124,8 +124,8 @@ TEST_F(HostileSettings, AbsurdValuesStillPrintWholePages)
             const FilterResult r = Run(model, c.options, c.jobOptions);
             EXPECT_EQ(r.status, 0);
             EXPECT_EQ(r.signal, 0);
-            EXPECT_EQ(r.err, "PAGE: 1 1\nINFO: Starting page 1.\nINFO: Finished page 1.\n"
-                             "PAGE: 2 1\nINFO: Starting page 2.\nINFO: Finished page 2.\n");
+            // Absurd feeds make pages large enough to report progress.
+            EXPECT_EQ(WithoutPartialProgress(r.err), PageMessages(1) + PageMessages(2));
             for (const std::string& t : c.traces)
                 EXPECT_TRUE(r.HasTrace(t)) << t;
             std::string error;

@@ -88,7 +88,9 @@ TEST(OutputLimit, TsplPageGoesOutWholeOrNotAtAll)
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << (compress ? "mode 3, " : "mode 1, ") << c.what);
+            CRecordingJob job;
             RecordingTSPL p;
+            p.SetJob(&job);
             p.m_iDpi = 203;
             p.m_regHalftone.ImageCompress = compress;
             p.m_buffer.SetMaxBufferSize(c.limit);
@@ -102,6 +104,12 @@ TEST(OutputLimit, TsplPageGoesOutWholeOrNotAtAll)
                 EXPECT_TRUE(p.Logged("OnPaintBmp: page not sent, its commands exceed the output limit of " +
                                      std::to_string(c.limit)));
                 EXPECT_EQ(p.m_buffer.GetBufferLength(), 0);
+            }
+            ASSERT_EQ(job.reports.size(), c.sent ? 0u : 1u);
+            if (!c.sent) {
+                EXPECT_EQ(job.reports[0].second,
+                          "Page 1 not printed: its commands exceed the output limit of " +
+                              std::to_string(c.limit) + " bytes.");
             }
 
             // The job goes on: a page that fits goes out whole.
@@ -154,6 +162,15 @@ TEST(OutputLimit, HugeTsplPageThroughTheFilter)
         EXPECT_EQ(r.out.find("BITMAP 0,0,3752,30000,1,"), std::string::npos);
         EXPECT_EQ(r.out.find("BITMAP 0,0,3752,30000,3,") != std::string::npos, !plain);
         EXPECT_NE(r.out.find(plain ? "BITMAP 0,0,8,8,1," : "BITMAP 0,0,8,8,3,"), std::string::npos);
+        // The refused page is an error of its own; the next is printed.
+        if (plain) {
+            EXPECT_EQ(r.err, PageStart(1) +
+                                 "ERROR: Page 1 not printed: its commands exceed the output "
+                                 "limit of 104857600 bytes.\n" +
+                                 PageEnd(1, false) + PageMessages(2));
+        } else {
+            EXPECT_EQ(r.err.find("ERROR"), std::string::npos) << r.err;
+        }
 
         // The page image (the lines go straight into it), 112.5 MB, and no copy of
         // the bitmap in the output buffer. Sanitizer builds need more.

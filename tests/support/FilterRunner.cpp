@@ -45,7 +45,7 @@ std::vector<std::string> FilterArgs(const std::string& options, const std::strin
     return a;
 }
 
-std::vector<Trace> ParseTraces(const std::string& raw)
+std::vector<Trace> ParseTraces(const std::string& raw, int* connects)
 {
     std::vector<Trace> out;
     size_t pos = 0;
@@ -55,11 +55,58 @@ std::vector<Trace> ParseTraces(const std::string& raw)
             break;
         const std::string rec = raw.substr(pos, end - pos);
         const size_t bar = rec.find('|');
-        if (bar != std::string::npos)
+        if (rec.rfind("connect|", 0) == 0) {
+            if (connects)
+                ++*connects;
+        } else if (bar != std::string::npos) {
             out.push_back({std::atoi(rec.substr(0, bar).c_str()), rec.substr(bar + 1)});
+        }
         pos = end + 2;
     }
     return out;
+}
+
+std::string PageStart(int n)
+{
+    const std::string p = std::to_string(n);
+    return "PAGE: " + p + " 1\nINFO: Starting page " + p + ".\n";
+}
+
+std::string PageProgress(int n, int percent)
+{
+    const std::string x = std::to_string(percent);
+    return "INFO: Printing page " + std::to_string(n) + ", " + x +
+           "% complete.\nATTR: job-media-progress=" + x + "\n";
+}
+
+std::string PageEnd(int n, bool printed)
+{
+    return (printed ? PageProgress(n, 100) : std::string()) + "INFO: Finished page " +
+           std::to_string(n) + ".\n";
+}
+
+std::string WithoutPartialProgress(const std::string& err)
+{
+    std::string out;
+    size_t pos = 0;
+    while (pos < err.size()) {
+        size_t end = err.find('\n', pos);
+        end = end == std::string::npos ? err.size() : end + 1;
+        const std::string line = err.substr(pos, end - pos);
+        const bool progress = line.rfind("INFO: Printing page ", 0) == 0 ||
+                              line.rfind("ATTR: job-media-progress=", 0) == 0;
+        const bool complete = line.find(", 100% complete.") != std::string::npos ||
+                              line == "ATTR: job-media-progress=100\n";
+        if (!progress || complete)
+            out += line;
+        pos = end;
+    }
+    return out;
+}
+
+std::string PageMessages(int n)
+{
+    return PageStart(n) + PageEnd(n);
 }
 
 namespace {
@@ -94,6 +141,10 @@ pid_t Spawn(const FilterOptions& opts, int stdinFd, const std::string& outPath,
         setenv("PPD", opts.ppdPath.c_str(), 1);
     setenv("LD_PRELOAD", BANDRILL_SYSLOG_SHIM, 1);
     setenv("BANDRILL_SYSLOG_FILE", logPath.c_str(), 1);
+    if (opts.noSystemLog)
+        setenv("BANDRILL_SYSLOG_ABSENT", "1", 1);
+    else
+        unsetenv("BANDRILL_SYSLOG_ABSENT");
     // The interposer is preloaded ahead of a sanitizer runtime.
     std::string asan = "verify_asan_link_order=0";
     if (const char* a = std::getenv("ASAN_OPTIONS"))
@@ -126,7 +177,7 @@ FilterResult Collect(pid_t pid, const std::string& outPath, const std::string& e
     if (captureOut)
         r.out = ReadFile(outPath);
     r.err = ReadFile(errPath);
-    r.log = ParseTraces(ReadFile(logPath));
+    r.log = ParseTraces(ReadFile(logPath), &r.logConnects);
     return r;
 }
 

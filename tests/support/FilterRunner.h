@@ -22,6 +22,7 @@ struct FilterResult {
     std::string out;           // standard output (the printer stream)
     std::string err;           // standard error (scheduler messages)
     std::vector<Trace> log;    // system log traces
+    int logConnects = 0;       // connects to the system log socket
 
     // Whether some trace's text equals text exactly (with its priority when given).
     bool HasTrace(const std::string& text, int priority = -1) const;
@@ -31,6 +32,7 @@ struct FilterResult {
 struct FilterOptions {
     std::vector<std::string> args;   // argv[1..]; default: 1 user title 1 "" (6 arguments)
     std::string ppdPath;             // PPD environment variable; empty: unset
+    bool noSystemLog = false;        // the system log socket is absent
     std::string stdinPath;           // file on standard input; empty: /dev/null
     std::string stdoutPath;          // where standard output goes; empty: captured
     std::vector<std::pair<std::string, std::string>> env; // extra environment
@@ -65,6 +67,21 @@ private:
     bool m_captureOut = true;
 };
 
-std::vector<Trace> ParseTraces(const std::string& raw);
+// The traces the interposer recorded; connects to the system log socket,
+// when asked for, are counted into *connects instead.
+std::vector<Trace> ParseTraces(const std::string& raw, int* connects = nullptr);
+
+// What the filter tells the scheduler about page n: at its start (PAGE and
+// INFO lines), and at its end (the page 100% complete when it was printed,
+// then INFO). Whatever happens between goes between the two.
+std::string PageStart(int n);
+std::string PageEnd(int n, bool printed = true);
+// A page printed without other messages.
+std::string PageMessages(int n);
+// The progress lines of page n at percent.
+std::string PageProgress(int n, int percent);
+// Scheduler messages without the progress lines that large pages report
+// before their 100%.
+std::string WithoutPartialProgress(const std::string& err);
 
 } // namespace testing_support

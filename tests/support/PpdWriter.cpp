@@ -51,6 +51,7 @@ std::string MakePpdText(const PpdModel& ppdModel)
             s << "*" << o.keyword << " " << c << "/" << c << ": \"\"\n";
         s << "*CloseUI: *" << o.keyword << "\n";
     }
+    s << ppdModel.extra;
     return s.str();
 }
 

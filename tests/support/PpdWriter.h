@@ -23,6 +23,7 @@ struct PpdModel {
     std::vector<PpdOption> options;
     // Main keyword attributes, written as *keyword: "value".
     std::vector<std::pair<std::string, std::string>> attributes;
+    std::string extra;                       // PPD lines appended as they are
 };
 
 std::string MakePpdText(const PpdModel& ppdModel);

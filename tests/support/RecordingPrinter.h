@@ -8,11 +8,25 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DibImage.h"
+#include "RenderJob.h"
 
 namespace testing_support {
+
+// A job that keeps what its back end reports to the user, on page `page`.
+class CRecordingJob : public CRenderJob {
+public:
+    explicit CRecordingJob(int page = 1)
+    {
+        while (Pages() < page)
+            StartPage();
+    }
+    void Report(Level level, const char* text) override { reports.emplace_back(level, text); }
+    std::vector<std::pair<Level, std::string>> reports;
+};
 
 using Bytes = std::vector<unsigned char>;
 

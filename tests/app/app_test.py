@@ -1,0 +1,654 @@
+#!/usr/bin/env python3
+"""Tests of bandrill-printer-app through IPP: each case starts its own
+server (free localhost port, own state directory, file:// devices) and
+stops it with SIGTERM.
+
+  app_test.py --app APP --filter FILTER --ppd-dir DIR --raster HELPER --decoder DECODE CASE
+"""
+import argparse
+import glob
+import json
+import os
+import re
+import select
+import shutil
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from appserver import Failure, Server, check, log, run  # noqa: E402
+
+ARGS = None
+
+DRIVERS = ["tspl-203", "tspl-300", "escpos-58", "escpos-80", "cpcl", "paperang",
+           "peripage-384", "peripage-576"]
+
+
+WORKDIRS = []
+
+
+def workdir(prefix):
+    """A scratch directory, removed when the case passes."""
+    d = tempfile.mkdtemp(prefix=prefix)
+    WORKDIRS.append(d)
+    return d
+
+
+def raster(kind, path, width, height, dpi, pages=1):
+    run([ARGS.raster, kind, path, str(width), str(height), str(dpi), str(pages)])
+    return path
+
+
+def run_filter(driver, cups_raster, options):
+    """The CUPS filter's stream for the raster, with the driver's PPD."""
+    env = dict(os.environ, PPD=os.path.join(ARGS.ppd_dir, "bandrill-%s.ppd" % driver))
+    res = subprocess.run([ARGS.filter, "1", "tester", "title", "1", options, cups_raster],
+                         env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    check(res.returncode == 0, "filter failed for %s: %s" % (driver, res.stderr.decode()[-2000:]))
+    return res.stdout
+
+
+def decode(data, workdir, name):
+    """bandrill-decode over a stream: (exit status, listing, page PNG paths)."""
+    path = os.path.join(workdir, name + ".prn")
+    with open(path, "wb") as f:
+        f.write(data)
+    out = os.path.join(workdir, name + "-pages")
+    os.makedirs(out, exist_ok=True)
+    res = subprocess.run([ARGS.decoder, "--out", out, "--prefix", name, path],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    pages = sorted(glob.glob(os.path.join(out, name + "-page*.png")))
+    return res.returncode, res.stdout.decode(errors="replace"), pages
+
+
+def png_size(path):
+    with open(path, "rb") as f:
+        head = f.read(24)
+    return struct.unpack(">II", head[16:24])
+
+
+def wait_file(path_glob, timeout=30):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        found = glob.glob(path_glob)
+        if found:
+            return found
+        time.sleep(0.1)
+    raise Failure("no file %s" % path_glob)
+
+
+# ---------------------------------------------------------------- attributes
+
+# driver: (resolution, first media, default media, tracking, darkness levels,
+#          speed range, vendor attributes offered, vendor attributes absent)
+EXPECTED = {
+    "tspl-203": ("203dpi", "om_30x20-label_30x20mm", "om_50x30-label_50x30mm",
+                 "continuous,gap,mark", "16", "2540-30480",
+                 ["bandrill-print-method", "bandrill-setc", "bandrill-compress", "bandrill-darkness"],
+                 ["bandrill-cut-mode", "bandrill-band-rows"]),
+    "tspl-300": ("300dpi", "om_30x20-label_30x20mm", "om_50x30-label_50x30mm",
+                 "continuous,gap,mark", "16", "2540-30480", ["bandrill-adjust-vertical"], []),
+    "escpos-58": ("203dpi", "om_roll58-50_48.05x50mm", "om_roll58-100_48.05x100mm",
+                  "continuous", None, None,
+                  ["bandrill-cut-mode", "bandrill-cut-feed", "bandrill-cash-drawer",
+                   "bandrill-band-rows"],
+                  ["bandrill-darkness", "bandrill-setc", "bandrill-compress"]),
+    "escpos-80": ("203dpi", "om_roll80-50_72.08x50mm", "om_roll80-100_72.08x100mm",
+                  "continuous", None, None, ["bandrill-cash-drawer"], []),
+    "cpcl": ("203dpi", "om_30x20-label_30x20mm", "om_50x30-label_50x30mm",
+             "continuous,gap,mark", None, None, ["bandrill-adjust-horizontal"],
+             ["bandrill-feed-offset", "bandrill-media-tracking"]),
+    "paperang": ("203dpi", "om_roll58-50_48.05x50mm", "om_roll58-100_48.05x100mm",
+                 "continuous", None, None, ["bandrill-halftone", "bandrill-crop-bottom"],
+                 ["bandrill-feed-offset", "bandrill-darkness"]),
+    "peripage-384": ("203dpi", "om_roll58-50_48.05x50mm", "om_roll58-100_48.05x100mm",
+                     "continuous,gap,mark", "6", None,
+                     ["bandrill-darkness", "bandrill-band-rows", "bandrill-media-tracking"],
+                     ["bandrill-cut-mode"]),
+    "peripage-576": ("300dpi", "om_roll58-50_48.77x50mm", "om_roll58-100_48.77x100mm",
+                     "continuous,gap,mark", "6", None, ["bandrill-feed-offset"], []),
+}
+
+
+def case_attributes():
+    with Server(ARGS.app) as srv:
+        for d in DRIVERS:
+            srv.add(d, d)
+        for d in DRIVERS:
+            res, first, default, tracking, dark, speed, has, lacks = EXPECTED[d]
+            a = srv.attributes(d)
+            what = "%s: " % d
+            check(a.get("printer-resolution-supported") == res, what + "resolution %r" % a.get("printer-resolution-supported"))
+            media = a.get("media-supported", "").split(",")
+            check(media and media[0] == first, what + "media-supported starts %r" % media[:2])
+            check(a.get("media-default") == default, what + "media-default %r" % a.get("media-default"))
+            check(any(m.startswith(("roll_max_", "custom_max_")) for m in media),
+                  what + "no size range in %r" % media)
+            col = a.get("media-col-default", "")
+            check("media-left-margin=1 " in col and "media-top-margin=1 " in col,
+                  what + "margins of media-col-default: %s" % col)
+            check(a.get("media-tracking-supported") == tracking,
+                  what + "media-tracking-supported %r" % a.get("media-tracking-supported"))
+            check(a.get("printer-darkness-supported") == dark,
+                  what + "printer-darkness-supported %r" % a.get("printer-darkness-supported"))
+            check(a.get("print-speed-supported") == speed,
+                  what + "print-speed-supported %r" % a.get("print-speed-supported"))
+            check(a.get("pwg-raster-document-type-supported") == "sgray_8",
+                  what + "raster types %r" % a.get("pwg-raster-document-type-supported"))
+            fmts = a.get("document-format-supported", "")
+            for f in ("image/pwg-raster", "image/urf", "image/png", "image/jpeg",
+                      "application/vnd.bandrill-" + d.split("-")[0]):
+                check(f in fmts, what + "%s not in document-format-supported %s" % (f, fmts))
+            for v in has:
+                check(v + "-supported" in a and v + "-default" in a, what + "no %s" % v)
+            for v in lacks:
+                check(v + "-supported" not in a, what + "offers %s" % v)
+            log("%s: ok" % d)
+
+
+# ---------------------------------------------------------------- PWG raster
+
+# (driver, width, height, dpi, pages, job attributes, filter options): the
+# same settings through IPP and through the PPD.
+PWG_CASES = [
+    ("tspl-203", 400, 240, 203, 2,
+     [("keyword", "bandrill-halftone", "stucki"), ("integer", "bandrill-contrast", "-20"),
+      ("integer", "print-darkness", "10"), ("integer", "print-speed", "7620"),
+      ("integer", "bandrill-feed-offset", "5"), ("integer", "bandrill-crop-bottom", "0")],
+     "ImageFilter=4 Contrast=-20 Darkness=9 zePrintRate=3 FeedOffset=5 "
+     "CropEdgeBottom=0"),
+    ("tspl-300", 590, 354, 300, 1,
+     [("keyword", "bandrill-halftone", "threshold"), ("integer", "bandrill-threshold", "96"),
+      ("keyword", "bandrill-rotate", "rotate-180"), ("keyword", "bandrill-compress", "on")],
+     "ImageFilter=0 Threshold=96 Rotate=1 ImageCompress=1"),
+    ("escpos-58", 384, 300, 203, 2,
+     [("keyword", "bandrill-halftone", "burkes"), ("integer", "bandrill-crop-bottom", "0"),
+      ("integer", "bandrill-feed-offset", "10")],
+     "ImageFilter=3 CropEdgeBottom=0 FeedOffset=10"),
+    ("escpos-80", 576, 300, 203, 1,
+     [("keyword", "bandrill-halftone", "floyd-steinberg"), ("integer", "bandrill-contrast", "40"),
+      ("integer", "bandrill-crop-bottom", "-1")],
+     "ImageFilter=1 Contrast=40 CropEdgeBottom=-1"),
+    ("cpcl", 400, 240, 203, 1,
+     [("keyword", "bandrill-halftone", "bayer-8x8"),
+      ("integer", "bandrill-adjust-horizontal", "1")],
+     "ImageFilter=9 AdjustHoriaontal=1"),
+    ("paperang", 384, 200, 203, 2,
+     [("keyword", "bandrill-halftone", "burkes"), ("integer", "bandrill-crop-bottom", "0"),
+      ("enum", "orientation-requested", "4")],
+     "ImageFilter=3 CropEdgeBottom=0 Rotate=2"),
+    ("peripage-384", 384, 200, 203, 1,
+     [("keyword", "bandrill-halftone", "sierra"), ("integer", "bandrill-crop-bottom", "0"),
+      ("keyword", "bandrill-darkness", "configured"),
+      ("keyword", "bandrill-media-tracking", "recording")],
+     "ImageFilter=6 CropEdgeBottom=0 Darkness=3 zeMediaTracking=Recording"),
+    ("peripage-576", 576, 300, 300, 1,
+     [("keyword", "bandrill-halftone", "ordered-16x16"), ("integer", "bandrill-crop-bottom", "20")],
+     "ImageFilter=10 CropEdgeBottom=20"),
+]
+
+
+def case_pwg():
+    work = workdir("bandrill-app-pwg-")
+    with Server(ARGS.app) as srv:
+        for d in DRIVERS:
+            srv.add(d, d)
+        for d, w, h, dpi, pages, attrs, options in PWG_CASES:
+            pwg = raster("pwg", os.path.join(work, d + ".pwg"), w, h, dpi, pages)
+            ras = raster("cups", os.path.join(work, d + ".ras"), w, h, dpi, pages)
+            job = srv.print_job(d, pwg, "image/pwg-raster", attrs)
+            info = srv.wait_job(d, job)
+            check(info.get("job-state") == "completed", "%s: job %s" % (d, info))
+            got = srv.read_output(d)
+            want = run_filter(d, ras, options)
+            check(got == want, "%s: the app's stream (%d bytes) differs from the filter's (%d bytes)"
+                  % (d, len(got), len(want)))
+            rc, listing, pngs = decode(got, work, d)
+            check(rc == 0, "%s: bandrill-decode exit %d:\n%s" % (d, rc, listing[-2000:]))
+            check(len(pngs) == pages, "%s: %d pages decoded, %d sent" % (d, len(pngs), pages))
+            log("%s: %d bytes, same as the filter's, %d pages" % (d, len(got), pages))
+            # No settings at all: the driver's defaults are the PPD's.
+            job = srv.print_job(d, pwg, "image/pwg-raster")
+            check(srv.wait_job(d, job).get("job-state") == "completed", "%s defaults" % d)
+            check(srv.read_output(d) == run_filter(d, ras, ""),
+                  "%s: with the defaults, the app's stream differs from the filter's" % d)
+
+        # A raster wider than the head keeps its left part and says so.
+        wide = raster("pwg", os.path.join(work, "wide.pwg"), 500, 120, 203)
+        job = srv.print_job("escpos-58", wide, "image/pwg-raster")
+        info = srv.wait_job("escpos-58", job)
+        check(info.get("job-state") == "completed", "wide page: job %s" % info)
+        check("warnings-detected" in info.get("job-state-reasons", ""),
+              "wide page: no warning in %s" % info)
+        rc, listing, pngs = decode(srv.read_output("escpos-58"), work, "wide")
+        check(rc == 0 and len(pngs) == 1, "wide page: decode %d, %r" % (rc, pngs))
+        check(png_size(pngs[0])[0] == 384, "wide page: %r dots wide" % (png_size(pngs[0]),))
+        log("wide page: cut to 384 dots with a warning")
+
+
+# ---------------------------------------------------------------- PNG, raw
+
+def make_png(path, width, height, truncate=None):
+    rows = b"".join(b"\0" + bytes((x * 255 // width) if (x + y) % 40 > 3 else 0
+                                  for x in range(width)) for y in range(height))
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
+    data = (b"\x89PNG\r\n\x1a\n"
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    with open(path, "wb") as f:
+        f.write(data[:truncate] if truncate else data)
+    return path
+
+
+def case_png_raw():
+    work = workdir("bandrill-app-png-")
+    with Server(ARGS.app) as srv:
+        for d in ("escpos-58", "tspl-203", "peripage-576"):
+            srv.add(d, d)
+        png = make_png(os.path.join(work, "p.png"), 300, 200)
+        for d, width in (("escpos-58", 384), ("peripage-576", 576)):
+            job = srv.print_job(d, png, "image/png")
+            info = srv.wait_job(d, job)
+            check(info.get("job-state") == "completed", "%s PNG: %s" % (d, info))
+            rc, listing, pngs = decode(srv.read_output(d), work, d + "-png")
+            check(rc == 0 and len(pngs) == 1, "%s PNG: decode %d %r\n%s" % (d, rc, pngs, listing))
+            check(png_size(pngs[0])[0] == width, "%s PNG: page %r" % (d, png_size(pngs[0])))
+            log("%s: PNG printed, %r" % (d, png_size(pngs[0])))
+
+        # The printer's own language goes through unchanged, once per copy.
+        raw = b"SIZE 50 mm,30 mm\r\nCLS\r\nTEXT 10,10,\"3\",0,1,1,\"raw\"\r\nPRINT 1,1\r\n"
+        path = os.path.join(work, "raw.tspl")
+        with open(path, "wb") as f:
+            f.write(raw)
+        job = srv.print_job("tspl-203", path, "application/vnd.bandrill-tspl")
+        check(srv.wait_job("tspl-203", job).get("job-state") == "completed", "raw job")
+        check(srv.read_output("tspl-203") == raw, "raw TSPL was changed")
+        job = srv.print_job("tspl-203", path, "application/vnd.bandrill-tspl",
+                            [("integer", "copies", "2")])
+        check(srv.wait_job("tspl-203", job).get("job-state") == "completed", "raw job, 2 copies")
+        check(srv.read_output("tspl-203") == raw * 2, "raw TSPL, 2 copies")
+        # A raw format of another family never reaches the printer.
+        job = srv.print_job("tspl-203", path, "application/vnd.bandrill-escpos", expect_ok=False)
+        info = srv.wait_job("tspl-203", job)
+        check(info.get("job-state") == "aborted", "ESC/POS raw on a TSPL printer: %s" % info)
+        check(all(os.path.getsize(f) == 0 for f in srv.outputs("tspl-203")),
+              "ESC/POS raw on a TSPL printer was sent")
+        log("raw: unchanged, copies repeated, other families' formats refused")
+
+
+# ---------------------------------------------------------------- faults
+
+def case_faults():
+    work = workdir("bandrill-app-faults-")
+    with Server(ARGS.app) as srv:
+        srv.add("a", "escpos-58")
+        srv.add("b", "tspl-203")
+        parent = os.path.join(srv.dir, "removed")
+        gone = os.path.join(parent, "out")
+        srv.add("c", "escpos-80", device_dir=gone)
+
+        # A truncated PNG aborts its job with a reason; the server goes on.
+        bad = make_png(os.path.join(work, "bad.png"), 300, 400, truncate=400)
+        job = srv.print_job("a", bad, "image/png")
+        info = srv.wait_job("a", job)
+        check(info.get("job-state") == "aborted", "truncated PNG: %s" % info)
+        check("document-format-error" in info.get("job-state-reasons", ""),
+              "truncated PNG: no reason in %s" % info)
+        check(srv.alive(), "the server died on a truncated PNG")
+        for f in srv.outputs("a"):
+            os.unlink(f)
+        good = raster("pwg", os.path.join(work, "good.pwg"), 384, 100, 203)
+        job = srv.print_job("a", good, "image/pwg-raster")
+        check(srv.wait_job("a", job).get("job-state") == "completed", "job after a bad one")
+        srv.read_output("a")
+        log("truncated PNG: aborted (%s), server still prints" % info.get("job-state-message"))
+
+        # A truncated JPEG (ghostscript makes the JPEG) is not printed as
+        # far as it goes and reported completed: it is aborted too.
+        jpeg = os.path.join(work, "page.jpg")
+        run(["gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=jpeggray", "-r60",
+             "-sOutputFile=" + jpeg, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                  "..", "..", "samples", "sample.pdf")])
+        with open(jpeg, "rb") as f:
+            whole = f.read()
+        cut = os.path.join(work, "cut.jpg")
+        with open(cut, "wb") as f:
+            f.write(whole[:len(whole) // 2])
+        job = srv.print_job("a", cut, "image/jpeg")
+        info = srv.wait_job("a", job)
+        check(info.get("job-state") == "aborted" and
+              "document-format-error" in info.get("job-state-reasons", ""),
+              "truncated JPEG: %s" % info)
+        job = srv.print_job("a", jpeg, "image/jpeg")
+        check(srv.wait_job("a", job).get("job-state") == "completed", "whole JPEG")
+        check(len(srv.outputs("a")) == 1, "JPEG: outputs %r" % srv.outputs("a"))
+        srv.read_output("a")
+        log("truncated JPEG: aborted (%s); the whole one printed" % info.get("job-state-reasons"))
+
+        # Two printers printing at once: each stream is its own, whole.
+        pa = raster("pwg", os.path.join(work, "a.pwg"), 384, 1500, 203, 6)
+        pb = raster("pwg", os.path.join(work, "b.pwg"), 400, 240, 203, 12)
+        jobs = {}
+
+        def submit(name, path):
+            jobs[name] = srv.print_job(name, path, "image/pwg-raster")
+        threads = [threading.Thread(target=submit, args=a) for a in (("a", pa), ("b", pb))]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        for name, path in (("a", pa), ("b", pb)):
+            check(srv.wait_job(name, jobs[name]).get("job-state") == "completed", "parallel " + name)
+        got_a, got_b = srv.read_output("a"), srv.read_output("b")
+        # The same documents printed one at a time.
+        job = srv.print_job("a", pa, "image/pwg-raster")
+        srv.wait_job("a", job)
+        job = srv.print_job("b", pb, "image/pwg-raster")
+        srv.wait_job("b", job)
+        check(srv.read_output("a") == got_a, "printer a's stream differs when b prints at once")
+        check(srv.read_output("b") == got_b, "printer b's stream differs when a prints at once")
+        log("two printers at once: streams as when printed alone")
+
+        # Cancel: the page being printed is finished, no later one is
+        # started. The device is a socket read slowly here through a small
+        # window, so the job is still at its first pages when cancelled.
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)
+        srv.add_uri("d", "escpos-58", "socket://127.0.0.1:%d" % listener.getsockname()[1])
+        received = []
+        first = threading.Event()
+        go = threading.Event()
+
+        def reader():
+            conn, _ = listener.accept()
+            with conn:
+                while True:
+                    chunk = conn.recv(1024)
+                    if not chunk:
+                        break
+                    received.append(chunk)
+                    first.set()
+                    if not go.is_set():
+                        time.sleep(0.01)
+        t = threading.Thread(target=reader)
+        t.start()
+        many = raster("pwg", os.path.join(work, "many.pwg"), 384, 3000, 203, 30)
+        # PAPPL prints raster while it arrives: Print-Job answers at the end.
+        submit = threading.Thread(target=srv.print_job, args=("d", many, "image/pwg-raster"),
+                                  kwargs={"expect_ok": False})
+        submit.start()
+        check(first.wait(60), "cancel: nothing arrived from the job")
+        jobs = srv.active_jobs("d")
+        check(len(jobs) == 1, "cancel: active jobs %r" % jobs)
+        job = jobs[0]
+        srv.cancel("d", job)
+        go.set()
+        info = srv.wait_job("d", job)
+        submit.join(60)
+        t.join(60)
+        listener.close()
+        check(info.get("job-state") == "canceled", "cancel: %s" % info)
+        rc, listing, pngs = decode(b"".join(received), work, "canceled")
+        check(rc == 0, "cancel: the stream ends in the middle of a page (decode %d)\n%s"
+              % (rc, listing[-1500:]))
+        check(0 < len(pngs) < 30, "cancel: %d pages printed" % len(pngs))
+        log("cancel: stopped after %d whole pages" % len(pngs))
+
+        # A device that fails (its directory removed) keeps the job.
+        # (A PNG: PAPPL spools it; raster it would read only as it prints.)
+        shutil.rmtree(parent)
+        job = srv.print_job("c", make_png(os.path.join(work, "ok.png"), 200, 100), "image/png")
+        time.sleep(3)
+        info = srv.job("c", job)
+        check(info.get("job-state") in ("pending", "pending-held", "processing-stopped", "processing"),
+              "vanished device: job %s" % info)
+        pa_ = srv.attributes("c")
+        reasons = pa_.get("printer-state-reasons", "") + " " + pa_.get("printer-state-message", "")
+        check("none" != pa_.get("printer-state-reasons"), "vanished device: no printer reason")
+        # Once the directory is back the job prints.
+        os.makedirs(gone)
+        info = srv.wait_job("c", job, timeout=90)
+        check(info.get("job-state") == "completed", "vanished device, restored: %s" % info)
+        check(len(srv.outputs("c")) == 1, "vanished device: no output after restore")
+        log("vanished device: job kept (%s), printed once the directory is back" % reasons.strip())
+
+        # Bluetooth: no adapter here (or no such printer): the job waits and
+        # the log says why.
+        srv.add_uri("bt", "paperang", "bt://00-11-22-33-44-55?channel=1")
+        job = srv.print_job("bt", make_png(os.path.join(work, "bt.png"), 100, 100), "image/png")
+        deadline = time.time() + 30
+        said = ""
+        while time.time() < deadline and not said:
+            with open(srv.log_path, errors="replace") as f:
+                for line in f:
+                    if "Bluetooth is not available" in line or "Unable to connect to Bluetooth" in line:
+                        said = line.strip()
+            time.sleep(0.2)
+        check(said, "Bluetooth: no error in the log")
+        check(srv.job("bt", job).get("job-state") != "completed", "Bluetooth: job completed")
+        srv.cancel("bt", job)
+        srv.wait_job("bt", job)
+        log("Bluetooth: %s" % said)
+
+
+# ---------------------------------------------------------------- web
+
+class Browser:
+    """Headless chromium driven over its DevTools pipe (fds 3 and 4)."""
+
+    def __init__(self, chromium, userdir):
+        cmd_r, self.cmd_w = os.pipe()
+        self.out_r, out_w = os.pipe()
+
+        def fds():
+            os.dup2(cmd_r, 3)
+            os.dup2(out_w, 4)
+        self.proc = subprocess.Popen(
+            [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+             "--no-first-run", "--disable-background-networking", "--disable-component-update",
+             "--disable-sync", "--user-data-dir=" + userdir, "--remote-debugging-pipe",
+             "about:blank"],
+            preexec_fn=fds, close_fds=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(cmd_r)
+        os.close(out_w)
+        self.buf = b""
+        self.next_id = 0
+        self.session = None
+
+    def call(self, method, params=None, session=True, timeout=30):
+        self.next_id += 1
+        msg = {"id": self.next_id, "method": method, "params": params or {}}
+        if session and self.session:
+            msg["sessionId"] = self.session
+        os.write(self.cmd_w, json.dumps(msg).encode() + b"\0")
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            while b"\0" in self.buf:
+                raw, self.buf = self.buf.split(b"\0", 1)
+                reply = json.loads(raw)
+                if reply.get("id") == self.next_id:
+                    check("error" not in reply, "%s: %s" % (method, reply.get("error")))
+                    return reply.get("result", {})
+            ready, _, _ = select.select([self.out_r], [], [], 1)
+            if ready:
+                chunk = os.read(self.out_r, 65536)
+                check(chunk, "chromium closed its pipe")
+                self.buf += chunk
+        raise Failure("chromium did not answer %s" % method)
+
+    def open(self, url):
+        target = self.call("Target.createTarget", {"url": url}, session=False)["targetId"]
+        self.session = self.call("Target.attachToTarget",
+                                 {"targetId": target, "flatten": True}, session=False)["sessionId"]
+
+    def eval(self, expression):
+        res = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True})
+        return res.get("result", {}).get("value")
+
+    def wait(self, expression, timeout=30):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            try:
+                if self.eval(expression):
+                    return
+            except Failure:
+                pass
+            time.sleep(0.2)
+        raise Failure("the page never had %s" % expression)
+
+    def close(self):
+        try:
+            self.call("Browser.close", session=False, timeout=10)
+        except Failure:
+            pass
+        try:
+            self.proc.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        os.close(self.cmd_w)
+        os.close(self.out_r)
+
+
+def case_web():
+    chromium = shutil.which("chromium")
+    if not chromium:
+        log("SKIP: no chromium")
+        sys.exit(77)
+    work = workdir("bandrill-app-web-")
+    with Server(ARGS.app) as srv:
+        srv.add("labels", "tspl-203")
+        browser = Browser(chromium, os.path.join(work, "profile"))
+        try:
+            browser.open("http://localhost:%d/labels/printing" % srv.port)
+            browser.wait("document.readyState == 'complete' && "
+                         "!!document.querySelector('select[name=\"bandrill-halftone\"]')")
+            text = browser.eval("document.body.innerText")
+            for label in ("Halftoning", "Trim blank bottom", "Vendor SETC commands",
+                          "Stucki", "Print method"):
+                check(label in text, "web page: no %r" % label)
+            check("bandrill-halftone" not in text, "web page shows raw attribute names")
+            browser.eval("document.querySelector('select[name=\"bandrill-halftone\"]').value = "
+                         "'stucki'; document.querySelector('input[name=\"bandrill-contrast\"]')"
+                         ".value = '20'; document.getElementById('form').submit(); true")
+            browser.wait("document.readyState == 'complete' && "
+                         "document.querySelector('select[name=\"bandrill-halftone\"]') && "
+                         "document.querySelector('select[name=\"bandrill-halftone\"]').value "
+                         "== 'stucki'")
+            # The driver's test page, from the printer's page.
+            browser.open("http://localhost:%d/labels/" % srv.port)
+            browser.wait("document.readyState == 'complete' && "
+                         "!!document.querySelector('input[value=\"print-test-page\"]')")
+            browser.eval("document.querySelector('input[value=\"print-test-page\"]').form.submit();"
+                         " true")
+            wait_file(os.path.join(srv.printers["labels"], "*.prn"))
+            deadline = time.time() + 30
+            while srv.active_jobs("labels") and time.time() < deadline:
+                time.sleep(0.2)
+            rc, listing, pngs = decode(srv.read_output("labels"), work, "testpage")
+            check(rc == 0 and len(pngs) == 1, "test page: decode %d, %r" % (rc, pngs))
+        finally:
+            browser.close()
+        a = srv.attributes("labels")
+        check(a.get("bandrill-halftone-default") == "stucki",
+              "saved halftone default: %r" % a.get("bandrill-halftone-default"))
+        check(a.get("bandrill-contrast-default") == "20",
+              "saved contrast default: %r" % a.get("bandrill-contrast-default"))
+        # Jobs without settings of their own print with the saved defaults.
+        pwg = raster("pwg", os.path.join(work, "p.pwg"), 400, 240, 203)
+        ras = raster("cups", os.path.join(work, "p.ras"), 400, 240, 203)
+        job = srv.print_job("labels", pwg, "image/pwg-raster")
+        check(srv.wait_job("labels", job).get("job-state") == "completed", "job after the change")
+        want = run_filter("tspl-203", ras, "ImageFilter=4 Contrast=20")
+        check(srv.read_output("labels") == want, "the saved defaults do not apply to jobs")
+        log("web: labels shown, test page printed, setting saved, seen in Get-Printer-Attributes and applied to jobs")
+
+
+# ---------------------------------------------------------------- CUPS
+
+def case_cups():
+    """A CUPS driverless queue in front: a PDF printed through cupsd."""
+    if os.getuid() != 0 or not ARGS.cmake:
+        log("SKIP: needs root (cupsd runs its filters as lp) and --cmake/--build")
+        sys.exit(77)
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+    import harness
+    pdf = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "samples",
+                       "sample.pdf")
+    work = workdir("bandrill-app-cups-")
+    with Server(ARGS.app) as srv:
+        srv.add("receipts", "escpos-58")
+        with harness.PrivateCups(ARGS.cmake, ARGS.build) as pc:
+            cups = pc.cups
+            cups.lp_cmd(["lpadmin", "-p", "app", "-E", "-v", srv.uri("receipts"), "-m", "everywhere"])
+            # lpadmin returns before the queue's PPD is made.
+            deadline = time.time() + 60
+            while (cups.lp_cmd(["lpoptions", "-p", "app", "-l"], check_rc=False).returncode != 0
+                   or not os.path.exists(cups.queue_ppd("app"))):
+                check(time.time() < deadline, "the driverless queue got no PPD:\n" + cups.log_tail())
+                time.sleep(0.5)
+            ppd = open(cups.queue_ppd("app"), errors="replace").read()
+            check(re.search(r"\*DefaultPageSize: \S*48.05x100mm", ppd) is not None,
+                  "the driverless PPD's default size is not the roll:\n" +
+                  "\n".join(l for l in ppd.splitlines() if "PageSize" in l))
+            job = cups.submit("app", pdf)
+            cups.expect_completed(job)
+            files = wait_file(os.path.join(srv.printers["receipts"], "*.prn"), timeout=60)
+            deadline = time.time() + 30
+            while srv.active_jobs("receipts") and time.time() < deadline:
+                time.sleep(0.2)
+        with open(files[0], "rb") as f:
+            data = f.read()
+    rc, listing, pngs = decode(data, work, "cups")
+    check(rc == 0 and pngs, "PDF through CUPS: decode %d, %d pages\n%s" % (rc, len(pngs), listing[-1500:]))
+    w, h = png_size(pngs[0])
+    check(w == 384, "PDF through CUPS: page %dx%d" % (w, h))
+    log("CUPS driverless queue: PDF printed, %d page(s) of %dx%d dots" % (len(pngs), w, h))
+
+
+CASES = {
+    "cups": case_cups,
+    "web": case_web,
+    "attributes": case_attributes,
+    "pwg": case_pwg,
+    "png_raw": case_png_raw,
+    "faults": case_faults,
+}
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    p.add_argument("--app", required=True)
+    p.add_argument("--filter", required=True)
+    p.add_argument("--ppd-dir", required=True)
+    p.add_argument("--raster", required=True)
+    p.add_argument("--decoder", required=True)
+    p.add_argument("--cmake", default="")
+    p.add_argument("--build", default="")
+    p.add_argument("case", choices=sorted(CASES))
+    ARGS = p.parse_args()
+    try:
+        CASES[ARGS.case]()
+    except Failure as e:
+        log("FAIL: %s" % e)
+        return 1
+    for d in WORKDIRS:
+        shutil.rmtree(d, ignore_errors=True)
+    log("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
