@@ -76,16 +76,23 @@ bool CPageAssembler::Begin(const cups_page_header2_s& header,
     return BeginHalftone(header, halftone) || BeginLines(header);
 }
 
-bool CPageAssembler::BeginLines(const cups_page_header2_s& header)
+void CPageAssembler::Reset(const cups_page_header2_s& header, Mode mode)
 {
-    m_mode = kLines;
+    m_mode = mode;
     m_accepted = false;
     m_finished = false;
     m_lines = 0;
+    m_width = header.cupsWidth;
     m_height = header.cupsHeight;
+    m_bpp = header.cupsBitsPerPixel;
     m_bytesPerLine = header.cupsBytesPerLine;
     m_inkHigh = ColorSpace(header) == CUPS_CSPACE_K;
     m_image.Destroy();
+}
+
+bool CPageAssembler::BeginLines(const cups_page_header2_s& header)
+{
+    Reset(header, kLines);
     m_halftone.Clear();
     if (!PageFits(header)) {
         m_buffer.InitBuffer(0);
@@ -104,17 +111,8 @@ bool CPageAssembler::BeginLines(const cups_page_header2_s& header)
 
 bool CPageAssembler::BeginOneBit(const cups_page_header2_s& header)
 {
-    m_mode = kOneBit;
-    m_accepted = false;
-    m_finished = false;
-    m_lines = 0;
-    m_width = header.cupsWidth;
-    m_height = header.cupsHeight;
-    m_bpp = 1;
-    m_bytesPerLine = header.cupsBytesPerLine;
-    m_inkHigh = ColorSpace(header) == CUPS_CSPACE_K;
+    Reset(header, kOneBit);
     m_buffer.InitBuffer(0);
-    m_image.Destroy();
     m_halftone.Clear();
     if (!PageFits(header))
         return false;
@@ -141,17 +139,8 @@ bool CPageAssembler::BeginOneBit(const cups_page_header2_s& header)
 bool CPageAssembler::BeginHalftone(const cups_page_header2_s& header,
                                    const tagREGSTRUCTWITHALFTONE& halftone)
 {
-    m_mode = kHalftone;
-    m_accepted = false;
-    m_finished = false;
-    m_lines = 0;
-    m_width = header.cupsWidth;
-    m_height = header.cupsHeight;
-    m_bpp = header.cupsBitsPerPixel;
-    m_bytesPerLine = header.cupsBytesPerLine;
-    m_inkHigh = ColorSpace(header) == CUPS_CSPACE_K;
+    Reset(header, kHalftone);
     m_buffer.InitBuffer(0);
-    m_image.Destroy();
     if (!PageFits(header))
         return false;
 

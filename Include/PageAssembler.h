@@ -95,6 +95,9 @@ public:
 private:
     enum Mode { kLines, kOneBit, kHalftone };
 
+    // The state every Begin starts from: the page's geometry, no lines, no
+    // image.
+    void Reset(const cups_page_header2_s& header, Mode mode);
     bool BeginLines(const cups_page_header2_s& header);
     bool BeginOneBit(const cups_page_header2_s& header);
     bool BeginHalftone(const cups_page_header2_s& header, const tagREGSTRUCTWITHALFTONE& halftone);

@@ -7,21 +7,16 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 
 
-class Failure(Exception):
-    pass
-
-
-def check(cond, what):
-    if not cond:
-        raise Failure(what)
-
-
-def log(msg):
-    print(msg, flush=True)
+# Failures, checks and messages are the end-to-end harness's, so that a
+# test mixing this server with a private cupsd catches one kind of failure.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from harness import Failure, check, log  # noqa: E402,F401
+import harness  # noqa: E402
 
 
 def free_port():
@@ -31,13 +26,7 @@ def free_port():
 
 
 def run(cmd, env=None, check_rc=True, timeout=120):
-    res = subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                         timeout=timeout)
-    if check_rc and res.returncode != 0:
-        raise Failure("%s exited %d:\n%s%s" % (" ".join(cmd), res.returncode,
-                                               res.stdout.decode(errors="replace"),
-                                               res.stderr.decode(errors="replace")))
-    return res
+    return harness.run(cmd, env=env, check_rc=check_rc, timeout=timeout)
 
 
 def ipp_value(text):
