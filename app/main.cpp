@@ -9,6 +9,7 @@
 #include "AppDriver.h"
 #include "BluetoothDevice.h"
 #include "Drivers.h"
+#include "ServerSystem.h"
 
 int main(int argc, char* argv[])
 {
@@ -21,5 +22,5 @@ int main(int argc, char* argv[])
     // PAPPL 1.3.1 crashes rendering a page footer it has no text for.
     return papplMainloop(argc, argv, "0.1.0", "bandrill printer application", static_cast<int>(drivers.size()),
                          drivers.data(), nullptr, bandrill_app::DriverCallback, nullptr, nullptr,
-                         nullptr, nullptr, nullptr);
+                         bandrill_app::CreateServerSystem, nullptr, &drivers);
 }

@@ -1,0 +1,164 @@
+#include "StateFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace bandrill_app {
+
+namespace {
+
+// The last line of a state file written whole. PAPPL's reader skips it as
+// a comment; written after PAPPL's part, its write fails as PAPPL's last
+// writes would on a full disk.
+const char kWholeMark[] = "# end of state\n";
+
+std::string Temporary(const std::string& path)
+{
+    return path + ".new";
+}
+
+std::string Folder(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+struct Saver {
+    std::string path;
+    std::mutex lock;
+    // When the last save ended, and the earliest the next may start while
+    // jobs print: a second later, or four times the last save's length.
+    std::chrono::steady_clock::time_point next{};
+    bool owed = false;
+};
+
+void CountActive(pappl_printer_t* printer, void* count)
+{
+    *static_cast<int*>(count) += papplPrinterGetNumberOfActiveJobs(printer);
+}
+
+bool Save(pappl_system_t* system, Saver& saver)
+{
+    const auto start = std::chrono::steady_clock::now();
+    saver.owed = !WriteState(system, saver.path);
+    const auto end = std::chrono::steady_clock::now();
+    saver.next = end + std::max<std::chrono::steady_clock::duration>(std::chrono::seconds(1), 4 * (end - start));
+    return !saver.owed;
+}
+
+// PAPPL's main loop calls this after every change it saw. While jobs print
+// each of them changes the state several times and a save writes every job
+// kept, so saves come at most once a second then (and take at most a fifth
+// of the main loop's time); the timer below makes up the ones left out.
+// With no job printing (the main loop ends only then) every change is saved
+// at once.
+bool SaveCallback(pappl_system_t* system, void* data)
+{
+    Saver& saver = *static_cast<Saver*>(data);
+    std::lock_guard<std::mutex> hold(saver.lock);
+    if (papplSystemIsRunning(system) && !papplSystemIsShutdown(system) &&
+        std::chrono::steady_clock::now() < saver.next) {
+        int active = 0;
+        papplSystemIteratePrinters(system, CountActive, &active);
+        if (active > 0) {
+            saver.owed = true;
+            return true;
+        }
+    }
+    return Save(system, saver);
+}
+
+bool OwedSaveTimer(pappl_system_t* system, void* data)
+{
+    Saver& saver = *static_cast<Saver*>(data);
+    std::lock_guard<std::mutex> hold(saver.lock);
+    if (saver.owed && std::chrono::steady_clock::now() >= saver.next)
+        Save(system, saver);
+    return true;
+}
+
+} // namespace
+
+std::string DefaultStatePath(const char* name)
+{
+    const std::string file = std::string("/") + name + ".state";
+    if (const char* snap = std::getenv("SNAP_COMMON"))
+        if (!access(snap, X_OK))
+            return snap + file;
+    if (!getuid())
+        return "/var/lib" + file;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"))
+        if (!access(xdg, X_OK))
+            return xdg + file;
+    if (const char* home = std::getenv("HOME"))
+        return std::string(home) + "/.config" + file;
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp ? tmp : "/tmp") + "/" + name + std::to_string(getuid()) + ".state";
+}
+
+bool WriteState(pappl_system_t* system, const std::string& path)
+{
+    const std::string temporary = Temporary(path);
+    auto fail = [&](const char* what) {
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state to '%s' (%s: %s); '%s' keeps the last one.",
+                 temporary.c_str(), what, std::strerror(errno), path.c_str());
+        unlink(temporary.c_str());
+        return false;
+    };
+    errno = 0;
+    if (!papplSystemSaveState(system, temporary.c_str()))
+        return fail("write");
+    const int fd = open(temporary.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return fail("open");
+    // It holds the administrator's password hash.
+    const bool ok = fchmod(fd, 0600) == 0 &&
+                    write(fd, kWholeMark, sizeof kWholeMark - 1) == static_cast<ssize_t>(sizeof kWholeMark - 1) &&
+                    fsync(fd) == 0;
+    const int saved = errno;
+    if (close(fd) != 0 || !ok) {
+        errno = ok ? errno : saved;
+        return fail("flush");
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0)
+        return fail("rename");
+    // The rename itself reaches the disk with the folder.
+    const int dir = open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
+bool LoadState(pappl_system_t* system, const std::string& path)
+{
+    unlink(Temporary(path).c_str());
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    return papplSystemLoadState(system, path.c_str());
+}
+
+void UseDurableState(pappl_system_t* system, const std::string& path)
+{
+    // One server per process; PAPPL holds the pointer until it ends.
+    static Saver saver;
+    {
+        std::lock_guard<std::mutex> hold(saver.lock);
+        saver.path = path;
+    }
+    unlink(Temporary(path).c_str());
+    papplSystemSetSaveCallback(system, SaveCallback, &saver);
+    papplSystemAddTimerCallback(system, 0, 1, OwedSaveTimer, &saver);
+}
+
+} // namespace bandrill_app
