@@ -1,5 +1,6 @@
 #include "AppDriver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "BaseRender.h"
+#include "ImageHeader.h"
 #include "Drivers.h"
 #include "PageAssembler.h"
 #include "PrinterFamilies.h"
@@ -195,6 +197,40 @@ private:
     std::map<std::string, std::string> m_choices;
 };
 
+// The longest page the printer takes, in dots at dpi (its longest custom
+// or roll size, a dot over for rounding); 0 when unknown.
+unsigned LongestPageDots(const Driver& driver, unsigned dpi)
+{
+    unsigned longest = 0;
+    auto consider = [&](const char* name) {
+        if (const pwg_media_t* m = pwgMediaForPWG(name))
+            longest = std::max(longest, static_cast<unsigned>(m->length));
+    };
+    consider(driver.rangeMax.c_str());
+    for (const MediaSize& m : driver.media)
+        consider(m.pwg);
+    return longest && dpi ? (longest * dpi + 2539) / 2540 + 1 : 0;
+}
+
+// A write to the printer failed: the job says why. A full disk (a file://
+// device) also stops the printer, so that the jobs after this one wait
+// until there is room instead of being taken and failing one by one.
+void DeviceFailed(pappl_job_t* job, int error)
+{
+    const bool full = error == ENOSPC || error == EDQUOT;
+    const char* why = error ? std::strerror(error) : "the device failed";
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer: %s.", why);
+    papplJobSetMessage(job, "Unable to write to the printer: %s.", why);
+    papplJobSetReasons(job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+    if (full) {
+        pappl_printer_t* printer = papplJobGetPrinter(job);
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR,
+                        "The printer's output disk is full; stopped until it is resumed.");
+        papplPrinterSetReasons(printer, PAPPL_PREASON_OTHER, PAPPL_PREASON_NONE);
+        papplPrinterPause(printer);
+    }
+}
+
 // One job's state: its back end, the page being assembled and the job's
 // PAPPL handles the back end prints through.
 class CAppJob : public CRenderJob {
@@ -211,7 +247,7 @@ public:
         if (length <= 0)
             return true;
         if (papplDeviceWrite(m_device, data, static_cast<size_t>(length)) < 0) {
-            papplLogJob(m_job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer.");
+            DeviceFailed(m_job, errno);
             SetOutputFailed();
             return false;
         }
@@ -249,29 +285,41 @@ public:
     CPageAssembler m_page;
     cups_page_header2_t m_header;
     bool m_clipped = false;
+    unsigned m_lines = 0;         // lines of the page received
+    unsigned m_pages = 0;         // pages printed
+    unsigned m_expectedPages = 0; // the document's page count, when it says
+    bool m_failed = false;        // a page was refused: the job ends aborted
 };
 
-// Jobs whose image document was found damaged, by job ID and printer.
+// Jobs whose image document was found damaged or too large, by job ID and printer,
+// with the reason.
 std::mutex g_damagedLock;
-std::set<std::pair<pappl_printer_t*, int>> g_damaged;
+std::map<std::pair<pappl_printer_t*, int>, std::string> g_damaged;
 
-bool TakeDamaged(pappl_job_t* job)
+bool TakeDamaged(pappl_job_t* job, std::string& reason)
 {
     std::lock_guard<std::mutex> lock(g_damagedLock);
-    return g_damaged.erase({papplJobGetPrinter(job), papplJobGetID(job)}) > 0;
+    auto it = g_damaged.find({papplJobGetPrinter(job), papplJobGetID(job)});
+    if (it == g_damaged.end())
+        return false;
+    reason = it->second;
+    g_damaged.erase(it);
+    return true;
 }
 
 // PAPPL 1.3.1's PNG reader never returns on a damaged file, and its JPEG
-// reader prints a truncated one as if it were whole. When an image job
-// starts, its document is checked; a damaged one is marked, a PNG is also
+// reader prints a truncated one as if it were whole; either loops or
+// refuses on an image over its size limits (ImageHeader.h). When an image
+// job starts, its document is checked; a refused one is marked, a PNG is also
 // replaced in the spool by a blank pixel (which PAPPL reads), and the job
 // is then aborted in StartJob with the reason. The callback runs in the job's thread with
 // the job locked: it may only read the job.
-void JobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
-              void*)
+void JobEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job,
+              pappl_event_t event, void*)
 {
+    // Once, as the job starts (its data is set once StartJob has run).
     if (!job || !(event & PAPPL_EVENT_JOB_STATE_CHANGED) ||
-        papplJobGetState(job) != IPP_JSTATE_PROCESSING)
+        papplJobGetState(job) != IPP_JSTATE_PROCESSING || papplJobGetData(job))
         return;
     const char* format = papplJobGetFormat(job);
     const char* path = papplJobGetFilename(job);
@@ -279,11 +327,19 @@ void JobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl
         return;
     const bool png = std::strcmp(format, "image/png") == 0;
     const bool jpeg = std::strcmp(format, "image/jpeg") == 0;
-    if ((!png && !jpeg) || (png ? PngIsWhole(path) : JpegIsWhole(path)))
+    if (!png && !jpeg)
+        return;
+    // The header first: a refused size is known without decoding anything.
+    ImageLimits limits;
+    limits.maxBytes = papplSystemGetMaxImageSize(system, &limits.maxWidth, &limits.maxHeight);
+    std::string reason = ImageRefusal(path, png, limits);
+    if (reason.empty() && !(png ? PngIsWhole(path) : JpegIsWhole(path)))
+        reason = "The image document is damaged or incomplete.";
+    if (reason.empty())
         return;
     {
         std::lock_guard<std::mutex> lock(g_damagedLock);
-        g_damaged.insert({printer, papplJobGetID(job)});
+        g_damaged[{printer, papplJobGetID(job)}] = reason;
     }
     if (!png)
         return;
@@ -319,10 +375,11 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No printer family for this driver.");
         return false;
     }
-    if (TakeDamaged(job)) {
+    std::string damage;
+    if (TakeDamaged(job, damage)) {
         papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        papplJobSetMessage(job, "The image document is damaged or incomplete.");
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The image document is damaged or incomplete.");
+        papplJobSetMessage(job, "%s", damage.c_str());
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", damage.c_str());
         return false;
     }
     CAppJob* aj = new CAppJob(job, device, *driver);
@@ -352,6 +409,19 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, u
         return false;
     aj->m_header = options->header;
     cups_page_header2_t& h = aj->m_header;
+    aj->m_lines = 0;
+    if (page == 1)
+        aj->m_expectedPages = h.cupsInteger[0]; // PWG TotalPageCount (0: not said)
+    // A page longer than the longest media the printer takes is refused
+    // before any of it is kept.
+    const unsigned longest = LongestPageDots(aj->m_driver, h.HWResolution[1]);
+    if (longest && h.cupsHeight > longest) {
+        aj->m_render->Report(CRenderJob::kError,
+                             "Page %u is %u dots long; the longest the printer takes is %u.", page,
+                             h.cupsHeight, longest);
+        aj->m_failed = true;
+        return false;
+    }
     // A raster wider than the head (a client is free to send Letter) keeps
     // its left part, as the printer would print it.
     aj->m_clipped = false;
@@ -375,23 +445,43 @@ bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
+    // PAPPL pads a cancelled page with white to its end: not kept.
+    if (papplJobIsCanceled(job))
+        return true;
     aj->m_page.AddLine(line);
+    ++aj->m_lines;
     return true;
 }
 
-bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
+bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned page)
 {
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
     aj->m_page.Finish();
     CBaseRender* render = aj->m_render;
-    if (render->LoadPage(&aj->m_header, aj->m_page.Lines()))
+    if (papplJobIsCanceled(job))
+        return true;
+    // PAPPL goes on as if a page cut short by the end of the document were
+    // whole (it reads its missing lines as nothing): it is not printed, and
+    // the job ends aborted.
+    if (aj->m_lines < aj->m_header.cupsHeight) {
+        render->Report(CRenderJob::kError, "The document ends in the middle of page %u (%u of %u lines).",
+                       page, aj->m_lines, aj->m_header.cupsHeight);
+        aj->m_failed = true;
+        return false;
+    }
+    if (render->LoadPage(&aj->m_header, aj->m_page.Lines())) {
         render->PrintPage();
-    else
+        ++aj->m_pages;
+    } else {
         render->AddLog("create image error");
+        render->Report(CRenderJob::kError, "Page %u could not be printed (%u x %u dots).", page,
+                       aj->m_header.cupsWidth, aj->m_header.cupsHeight);
+        aj->m_failed = true;
+    }
     render->OnEndPage();
-    return !aj->OutputFailed();
+    return !aj->OutputFailed() && !aj->m_failed;
 }
 
 bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
@@ -400,7 +490,13 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     if (!aj)
         return false;
     aj->m_render->OnEndDoc();
-    const bool ok = !aj->OutputFailed();
+    bool ok = !aj->OutputFailed() && !aj->m_failed;
+    // A document cut off between pages: PAPPL ends it as if it were whole.
+    if (ok && !papplJobIsCanceled(job) && aj->m_expectedPages > aj->m_pages) {
+        aj->m_render->Report(CRenderJob::kError, "The document has %u pages; only %u arrived.",
+                             aj->m_expectedPages, aj->m_pages);
+        ok = false;
+    }
     EndJobData(job);
     return ok;
 }
@@ -420,10 +516,11 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     char buffer[65536];
     for (int c = 0; ok && c < copies && !papplJobIsCanceled(job); ++c) {
         lseek(fd, 0, SEEK_SET);
-        ssize_t n;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        ssize_t n = 0;
+        // Cancel-Job is seen before each 64 KiB.
+        while (!papplJobIsCanceled(job) && (n = read(fd, buffer, sizeof buffer)) > 0)
             if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) {
-                papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer.");
+                DeviceFailed(job, errno);
                 ok = false;
                 break;
             }
