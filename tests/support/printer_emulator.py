@@ -47,7 +47,8 @@ zlib block of mode 3) and the parameters of the fixed-length ESC/POS
 commands it knows are passed over, and a query is recognised anywhere else,
 split across reads or not. So 10 04 01 inside a raster is never answered,
 whatever the timing, and a query sent after a page is answered as soon as
-the reader reaches it (real-time, even with data still queued behind it).
+the reader reaches it (real-time, even with data still queued behind it;
+ESC v and GS r 1 too, though real printers answer those only when idle).
 Families without a query (cpcl, paperang, peripage, none) only record.
 
 Answers, per condition (OR-ed when several are set; "ok" is none):
@@ -374,6 +375,7 @@ class PrinterEmulator:
         self._record_path = record
         self._control_port = control_port
         self._cond = threading.Condition(threading.RLock())
+        self._wake_r = self._wake_w = None   # a pipe that interrupts the poll
         self._rate = None
         self.set_rate(rate)
         self._paused_until = 0.0
@@ -455,8 +457,7 @@ class PrinterEmulator:
                     s.close()
             self._listener = self._control = None
             self._clients = {}
-            for fd in (self._fd, self._slave, getattr(self, "_wake_r", None),
-                       getattr(self, "_wake_w", None)):
+            for fd in (self._fd, self._slave, self._wake_r, self._wake_w):
                 if fd is not None:
                     os.close(fd)
             self._fd = self._slave = self._wake_r = self._wake_w = None
@@ -480,7 +481,9 @@ class PrinterEmulator:
 
     def set_rate(self, rate):
         """Bytes per second the printer reads; None or 0: as fast as it comes.
-        It reads in slices of about 10 ms worth (at least 32 bytes)."""
+        It reads in slices of about 10 ms worth (at least 32 bytes). The
+        receive buffer is sized when the printer starts (4096 when it has a
+        rate then, else the system's): give rcvbuf to slow down later."""
         with self._cond:
             self._rate = float(rate) if rate else None
             self._quantum = max(32, int(self._rate / 100)) if self._rate else 65536
@@ -575,10 +578,11 @@ class PrinterEmulator:
     # The serving thread.
 
     def _wake(self):
-        try:
-            os.write(self._wake_w, b"x")
-        except (OSError, TypeError, AttributeError):
-            pass
+        if self._wake_w is not None:
+            try:
+                os.write(self._wake_w, b"x")
+            except BlockingIOError:
+                pass  # full: the thread wakes anyway
 
     def _listen(self, port):
         s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)

@@ -39,7 +39,7 @@ def read_exact(sock, n, timeout=3.0):
     return out
 
 
-def nothing_more(sock, wait=0.3):
+def nothing_more(sock, wait=0.2):
     """What arrives within wait seconds (b"" if nothing)."""
     if not select.select([sock], [], [], wait)[0]:
         return b""
