@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -34,16 +36,11 @@ std::string Folder(const std::string& path)
 struct Saver {
     std::string path;
     std::mutex lock;
-    // When the last save ended, and the earliest the next may start while
-    // jobs print: a second later, or four times the last save's length.
+    // The earliest the next save may start while the server runs: a second
+    // after the last one ended, or four times its length.
     std::chrono::steady_clock::time_point next{};
     bool owed = false;
 };
-
-void CountActive(pappl_printer_t* printer, void* count)
-{
-    *static_cast<int*>(count) += papplPrinterGetNumberOfActiveJobs(printer);
-}
 
 bool Save(pappl_system_t* system, Saver& saver)
 {
@@ -54,24 +51,33 @@ bool Save(pappl_system_t* system, Saver& saver)
     return !saver.owed;
 }
 
+// SIGTERM and SIGINT reach PAPPL's handler (which starts the shutdown) only
+// once a save left out has been made: the main loop may end right after
+// the shutdown starts, with no further call to the save callback.
+volatile std::sig_atomic_t g_signal = 0;
+bool g_watching = false; // our handlers are in place
+bool g_forwarded = false;
+struct sigaction g_papplHandler;
+
+void OnTerminate(int sig)
+{
+    g_signal = sig;
+}
+
 // PAPPL's main loop calls this after every change it saw. While jobs print
-// each of them changes the state several times and a save writes every job
-// kept, so saves come at most once a second then (and take at most a fifth
-// of the main loop's time); the timer below makes up the ones left out.
-// With no job printing (the main loop ends only then) every change is saved
-// at once.
+// each of them changes the state several times, and a save writes every
+// job kept and holds up the main loop (no client is let in meanwhile):
+// saves come at most once a second, taking at most a fifth of the main
+// loop's time, and the timer below makes up the ones left out. Once the
+// server is shutting down every change is saved at once.
 bool SaveCallback(pappl_system_t* system, void* data)
 {
     Saver& saver = *static_cast<Saver*>(data);
     std::lock_guard<std::mutex> hold(saver.lock);
-    if (papplSystemIsRunning(system) && !papplSystemIsShutdown(system) &&
+    if (g_watching && !g_forwarded && papplSystemIsRunning(system) && !papplSystemIsShutdown(system) &&
         std::chrono::steady_clock::now() < saver.next) {
-        int active = 0;
-        papplSystemIteratePrinters(system, CountActive, &active);
-        if (active > 0) {
-            saver.owed = true;
-            return true;
-        }
+        saver.owed = true;
+        return true;
     }
     return Save(system, saver);
 }
@@ -80,8 +86,28 @@ bool OwedSaveTimer(pappl_system_t* system, void* data)
 {
     Saver& saver = *static_cast<Saver*>(data);
     std::lock_guard<std::mutex> hold(saver.lock);
-    if (saver.owed && std::chrono::steady_clock::now() >= saver.next)
+    if (!g_watching) {
+        // Timers run in the main loop, after PAPPL has set its handlers.
+        struct sigaction ours;
+        std::memset(&ours, 0, sizeof ours);
+        ours.sa_handler = OnTerminate;
+        sigemptyset(&ours.sa_mask);
+        sigaction(SIGTERM, &ours, &g_papplHandler);
+        sigaction(SIGINT, &ours, nullptr);
+        g_watching = true;
+    }
+    const int sig = g_signal;
+    if (saver.owed && (sig || std::chrono::steady_clock::now() >= saver.next))
         Save(system, saver);
+    if (sig && !g_forwarded) {
+        g_forwarded = true;
+        sigaction(SIGTERM, &g_papplHandler, nullptr);
+        sigaction(SIGINT, &g_papplHandler, nullptr);
+        if (g_papplHandler.sa_handler != SIG_DFL && g_papplHandler.sa_handler != SIG_IGN)
+            g_papplHandler.sa_handler(sig);
+        else
+            raise(sig);
+    }
     return true;
 }
 
@@ -158,7 +184,7 @@ void UseDurableState(pappl_system_t* system, const std::string& path)
     }
     unlink(Temporary(path).c_str());
     papplSystemSetSaveCallback(system, SaveCallback, &saver);
-    papplSystemAddTimerCallback(system, 0, 1, OwedSaveTimer, &saver);
+    papplSystemAddTimerCallback(system, time(nullptr), 1, OwedSaveTimer, &saver);
 }
 
 } // namespace bandrill_app

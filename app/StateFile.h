@@ -23,9 +23,9 @@ std::string DefaultStatePath(const char* name);
 bool LoadState(pappl_system_t* system, const std::string& path);
 
 // Saves the state to path from now on, as described above. Saves come at
-// most about once a second while jobs print (each writes every job
-// PAPPL keeps); a change made while no job prints, and the last one at
-// shutdown, are saved at once.
+// most about once a second (each writes every job PAPPL keeps, and holds
+// up the main loop); what is left out is saved a second later, and before
+// the server begins to shut down on SIGTERM or SIGINT.
 void UseDurableState(pappl_system_t* system, const std::string& path);
 
 // Writes the state once (temporary file, flush, rename); false with a
