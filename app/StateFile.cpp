@@ -59,6 +59,12 @@ bool g_watching = false; // our handlers are in place
 bool g_forwarded = false;
 struct sigaction g_papplHandler;
 
+void StartQueued(pappl_printer_t* printer, void*)
+{
+    if (papplPrinterGetNumberOfActiveJobs(printer) > 0 && papplPrinterGetState(printer) == IPP_PSTATE_IDLE)
+        papplPrinterResume(printer);
+}
+
 void OnTerminate(int sig)
 {
     g_signal = sig;
@@ -95,6 +101,9 @@ bool OwedSaveTimer(pappl_system_t* system, void* data)
         sigaction(SIGTERM, &ours, &g_papplHandler);
         sigaction(SIGINT, &ours, nullptr);
         g_watching = true;
+        // The jobs the saved state brought back wait for a new job to be
+        // looked at: they are started now.
+        papplSystemIteratePrinters(system, StartQueued, nullptr);
     }
     const int sig = g_signal;
     if (saver.owed && (sig || std::chrono::steady_clock::now() >= saver.next))
