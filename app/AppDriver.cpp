@@ -14,7 +14,7 @@
 
 #include "BaseRender.h"
 #include "Drivers.h"
-#include "PageAssembler.h"
+#include "PrintJob.h"
 #include "PrinterFamilies.h"
 #include "PngCheck.h"
 #include "PrinterSettings.h"
@@ -195,14 +195,17 @@ private:
     std::map<std::string, std::string> m_choices;
 };
 
-// One job's state: its back end, the page being assembled and the job's
-// PAPPL handles the back end prints through.
+// One job's state: its back end, the core's page loop and the job's PAPPL
+// handles the back end prints through.
 class CAppJob : public CRenderJob {
 public:
-    CAppJob(pappl_job_t* job, pappl_device_t* device, const Driver& driver)
-        : m_job(job), m_device(device), m_driver(driver)
+    CAppJob(pappl_job_t* job, pappl_device_t* device, CBaseRender* render)
+        : m_job(job), m_device(device), m_print(*render, *this)
     {
+        m_render = MakeRefPtr<CBaseRender>(render);
+        m_render->SetJob(this);
     }
+    ~CAppJob() override { m_render->SetJob(nullptr); }
 
     bool Write(const void* data, int length) override
     {
@@ -242,13 +245,14 @@ public:
 
     bool IsCanceled() const override { return papplJobIsCanceled(m_job); }
 
+    CBaseRender& Render() { return *m_render; }
+    CPrintJob& Print() { return m_print; }
+
+private:
     pappl_job_t* m_job;
     pappl_device_t* m_device;
-    const Driver& m_driver;
     CStdRefPtr<CBaseRender> m_render;
-    CPageAssembler m_page;
-    cups_page_header2_t m_header;
-    bool m_clipped = false;
+    CPrintJob m_print;
 };
 
 // Jobs whose image document was found damaged, by job ID and printer.
@@ -306,7 +310,6 @@ void EndJobData(pappl_job_t* job)
     CAppJob* aj = JobOf(job);
     if (!aj)
         return;
-    aj->m_render->SetJob(nullptr);
     papplJobSetData(job, nullptr);
     delete aj;
 }
@@ -325,17 +328,15 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The image document is damaged or incomplete.");
         return false;
     }
-    CAppJob* aj = new CAppJob(job, device, *driver);
-    aj->m_render = MakeRefPtr<CBaseRender>(family->create());
-    aj->m_render->SetJob(aj);
+    CAppJob* aj = new CAppJob(job, device, family->create());
     papplJobSetData(job, aj);
 
     CJobChoices choices(*driver, job, options);
     for (const auto& c : choices.All())
         papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s=%s", c.first.c_str(), c.second.c_str());
-    ReadPrinterSettings(*aj->m_render, choices);
-    aj->m_render->SetModelName(driver->description);
-    aj->m_render->OnStartDoc(0);
+    ReadPrinterSettings(aj->Render(), choices);
+    aj->Render().SetModelName(driver->description);
+    aj->Print().Begin();
     if (aj->OutputFailed()) {
         // Released now: PAPPL need not call the end callback after a
         // failed start (and EndJob then finds nothing).
@@ -345,27 +346,16 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     return true;
 }
 
-bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page)
+// A page wider than the head (a client is free to send Letter) keeps its
+// left part, cut after rotation as the filter cuts it; a page the core
+// refuses is passed over as the filter does: its lines are dropped and the
+// user is told why.
+bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned)
 {
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
-    aj->m_header = options->header;
-    cups_page_header2_t& h = aj->m_header;
-    // A raster wider than the head (a client is free to send Letter) keeps
-    // its left part, as the printer would print it.
-    aj->m_clipped = false;
-    if (h.cupsBitsPerPixel == 8 && h.cupsWidth > static_cast<unsigned>(aj->m_driver.headDots)) {
-        aj->m_render->Report(CRenderJob::kWarning,
-                             "Page %u is %u dots wide; the printer prints the first %d.", page,
-                             h.cupsWidth, aj->m_driver.headDots);
-        h.cupsWidth = static_cast<unsigned>(aj->m_driver.headDots);
-        h.cupsBytesPerLine = h.cupsWidth;
-        aj->m_clipped = true;
-    }
-    // A page the core refuses is passed over as the filter does: its lines
-    // are dropped and LoadPage finds no image.
-    aj->m_page.Begin(h);
+    aj->Print().BeginPage(options->header);
     return true;
 }
 
@@ -375,7 +365,7 @@ bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
-    aj->m_page.AddLine(line);
+    aj->Print().AddLine(line);
     return true;
 }
 
@@ -384,13 +374,7 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
-    aj->m_page.Finish();
-    CBaseRender* render = aj->m_render;
-    if (render->LoadPage(&aj->m_header, aj->m_page.Lines()))
-        render->PrintPage();
-    else
-        render->AddLog("create image error");
-    render->OnEndPage();
+    aj->Print().EndPage();
     return !aj->OutputFailed();
 }
 
@@ -399,7 +383,7 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
-    aj->m_render->OnEndDoc();
+    aj->Print().End();
     const bool ok = !aj->OutputFailed();
     EndJobData(job);
     return ok;

@@ -35,18 +35,20 @@ bool CCupsJob::Write(const void* data, int length)
     return true;
 }
 
-int CCupsJob::BeginPage()
+void CCupsJob::PageStarted(int page)
 {
     m_pageBytes = 0;
-    return StartPage();
+    std::fprintf(stderr, "PAGE: %d 1\n", page);
+    _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", page);
 }
 
-void CCupsJob::EndPage()
+void CCupsJob::PageFinished(int page)
 {
     // A page refused before any of it was written, or cut off by a failed
     // printer channel, is not complete.
     if (m_pageBytes > 0 && !OutputFailed())
         Progress(100);
+    _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", page);
 }
 
 void CCupsJob::Progress(int percent)

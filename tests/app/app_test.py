@@ -231,6 +231,23 @@ def case_pwg():
         check(png_size(pngs[0])[0] == 384, "wide page: %r dots wide" % (png_size(pngs[0]),))
         log("wide page: cut to 384 dots with a warning")
 
+        # Wide pages turned a quarter: turned first, then fitted to the head,
+        # as the filter does (a page cut to the head before the turn would
+        # come out 384 dots long instead of 500 dots long).
+        for w, h in ((500, 200), (300, 500)):
+            pwg = raster("pwg", os.path.join(work, "turn-%d.pwg" % w), w, h, 203)
+            ras = raster("cups", os.path.join(work, "turn-%d.ras" % w), w, h, 203)
+            for attrs, options in (([("keyword", "bandrill-rotate", "rotate-270")], "Rotate=3"),
+                                   ([("enum", "orientation-requested", "4")], "Rotate=2")):
+                job = srv.print_job("escpos-58", pwg, "image/pwg-raster", attrs)
+                info = srv.wait_job("escpos-58", job)
+                check(info.get("job-state") == "completed", "turned %dx%d: job %s" % (w, h, info))
+                got = srv.read_output("escpos-58")
+                want = run_filter("escpos-58", ras, options)
+                check(got == want, "turned %dx%d (%s): the app's stream (%d bytes) differs from "
+                      "the filter's (%d bytes)" % (w, h, options, len(got), len(want)))
+        log("wide pages turned a quarter: same bytes as the filter")
+
 
 # ---------------------------------------------------------------- PNG, raw
 

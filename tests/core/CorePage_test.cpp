@@ -22,6 +22,7 @@
 #include "PpdWriter.h"
 #include "PrinterFamilies.h"
 #include "PrinterSettings.h"
+#include "PrintJob.h"
 #include "RenderJob.h"
 #include "TempDir.h"
 
@@ -151,21 +152,17 @@ std::string RunCore(int model, const std::map<std::string, std::string>& choices
     render->SetJob(&job);
     MapChoices map(choices);
     ReadPrinterSettings(*render, map);
-    render->OnStartDoc(0);
-    CPageAssembler assembler;
-    for (cups_page_header2_t hd : headers) {
+    CPrintJob print(*render, job);
+    print.Begin();
+    for (const cups_page_header2_t& hd : headers) {
         const std::vector<unsigned char> data = Lines(hd);
-        if (assembler.Begin(hd)) {
-            // Line by line, as a line-fed front end receives them.
+        // Line by line, as a line-fed front end receives them.
+        if (print.BeginPage(hd))
             for (unsigned y = 0; y < hd.cupsHeight; ++y)
-                assembler.AddLine(&data[static_cast<size_t>(y) * hd.cupsBytesPerLine]);
-            assembler.Finish();
-        }
-        if (render->LoadPage(&hd, assembler.Lines()))
-            render->PrintPage();
-        render->OnEndPage();
+                print.AddLine(&data[static_cast<size_t>(y) * hd.cupsBytesPerLine]);
+        print.EndPage();
     }
-    render->OnEndDoc();
+    print.End();
     return job.out;
 }
 
@@ -235,6 +232,38 @@ TEST(CorePage, JobsInTwoThreadsKeepTheirOwnOutputAndState)
         EXPECT_FALSE(jobA.IsCanceled());
         EXPECT_TRUE(jobB.IsCanceled());
     }
+}
+
+// What the user is told goes through the job, whichever front end it is:
+// a refused page with its reason, a page whose lines stopped coming.
+TEST(CorePage, RefusedAndCutPagesAreReportedThroughTheJob)
+{
+    const PrinterFamily* family = FindPrinterFamily(kModelESCPOS);
+    CStdRefPtr<CBaseRender> render;
+    render = MakeRefPtr<CBaseRender>(family->create());
+    StringJob job;
+    render->SetJob(&job);
+    CPrintJob print(*render, job);
+    print.Begin();
+    cups_page_header2_t deep = Header(16, 4, 16, CUPS_CSPACE_SW, 203);
+    EXPECT_FALSE(print.BeginPage(deep));
+    print.EndPage();
+    cups_page_header2_t cut = Header(40, 10, 8, CUPS_CSPACE_SW, 203);
+    ASSERT_TRUE(print.BeginPage(cut));
+    const std::vector<unsigned char> grey(40, 0x80);
+    for (int y = 0; y < 4; ++y)
+        EXPECT_TRUE(print.AddLine(grey.data()));
+    print.EndPage();
+    print.End();
+    render->SetJob(nullptr);
+
+    EXPECT_EQ(print.Pages(), 2);
+    const std::vector<std::string> expected = {
+        "Page 1 not printed: its raster has 16 bits per pixel; 1, 4, 8, 24 and 32 can be printed.",
+        "Page 2 is incomplete: the raster data ended after 4 of its 10 lines; the rest is printed "
+        "blank."};
+    EXPECT_EQ(job.reports, expected);
+    EXPECT_FALSE(job.out.empty());
 }
 
 TEST(CorePage, AssemblerWhitensMissingLinesAndRefusesBeforeAllocating)
