@@ -301,9 +301,17 @@ TEST(CorePage, FamilyTableNamesEveryModelAndDriverOnce)
         CStdRefPtr<CBaseRender> render;
         render = MakeRefPtr<CBaseRender>(f.create());
         EXPECT_NE(static_cast<CBaseRender*>(render), nullptr);
-        for (const char* d : f.drivers) {
-            EXPECT_EQ(FindPrinterFamilyByDriver(d), &f) << d;
-            drivers.push_back(d);
+        EXPECT_EQ(FindPrinterFamilyByLanguage(f.language), &f);
+        for (const PrinterDriver& d : f.drivers) {
+            EXPECT_EQ(FindPrinterFamilyByDriver(d.name), &f) << d.name;
+            drivers.push_back(d.name);
+        }
+        // Every setting a family offers is a row of the settings table, its
+        // default one of its choices.
+        for (const OfferedSetting& o : f.settings) {
+            ASSERT_NE(o.row, nullptr);
+            EXPECT_EQ(FindSetting(o.row->keyword), o.row);
+            EXPECT_TRUE(o.Offers(o.defaultChoice)) << f.name << " " << o.row->keyword;
         }
     }
     const std::vector<int> expected = {kModelTSPL, kModelESCPOS, kModelCPCL, kModelPaperang,
