@@ -43,7 +43,7 @@ namespace {
 
 // Reads and drops the pixel data of a page that is not printed, in small
 // pieces so that a huge header allocates nothing of its size.
-void SkipPage(cups_raster_t* ras, const cups_page_header2_t& h)
+void DropPixels(cups_raster_t* ras, const cups_page_header2_t& h)
 {
     unsigned char scratch[65536];
     unsigned long long left = static_cast<unsigned long long>(h.cupsHeight) * h.cupsBytesPerLine;
@@ -131,7 +131,7 @@ public:
     {
         return cupsRasterReadPixels(m_ras, line, bytes) != 0;
     }
-    void SkipPage(const cups_page_header2_t& header) override { ::SkipPage(m_ras, header); }
+    void SkipPage(const cups_page_header2_t& header) override { DropPixels(m_ras, header); }
 
 private:
     cups_raster_t* m_ras;
