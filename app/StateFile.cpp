@@ -101,6 +101,9 @@ bool OwedSaveTimer(pappl_system_t* system, void* data)
         sigaction(SIGTERM, &ours, &g_papplHandler);
         sigaction(SIGINT, &ours, nullptr);
         g_watching = true;
+        // What a save cut short left. Not earlier: the system is also made
+        // for sub-commands (drivers) beside a running server.
+        unlink(Temporary(saver.path).c_str());
         // The jobs the saved state brought back wait for a new job to be
         // looked at: they are started now.
         papplSystemIteratePrinters(system, StartQueued, nullptr);
@@ -121,23 +124,6 @@ bool OwedSaveTimer(pappl_system_t* system, void* data)
 }
 
 } // namespace
-
-std::string DefaultStatePath(const char* name)
-{
-    const std::string file = std::string("/") + name + ".state";
-    if (const char* snap = std::getenv("SNAP_COMMON"))
-        if (!access(snap, X_OK))
-            return snap + file;
-    if (!getuid())
-        return "/var/lib" + file;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"))
-        if (!access(xdg, X_OK))
-            return xdg + file;
-    if (const char* home = std::getenv("HOME"))
-        return std::string(home) + "/.config" + file;
-    const char* tmp = std::getenv("TMPDIR");
-    return std::string(tmp ? tmp : "/tmp") + "/" + name + std::to_string(getuid()) + ".state";
-}
 
 bool WriteState(pappl_system_t* system, const std::string& path)
 {
@@ -176,7 +162,6 @@ bool WriteState(pappl_system_t* system, const std::string& path)
 
 bool LoadState(pappl_system_t* system, const std::string& path)
 {
-    unlink(Temporary(path).c_str());
     struct stat info;
     if (stat(path.c_str(), &info) != 0)
         return false;
@@ -191,7 +176,6 @@ void UseDurableState(pappl_system_t* system, const std::string& path)
         std::lock_guard<std::mutex> hold(saver.lock);
         saver.path = path;
     }
-    unlink(Temporary(path).c_str());
     papplSystemSetSaveCallback(system, SaveCallback, &saver);
     papplSystemAddTimerCallback(system, time(nullptr), 1, OwedSaveTimer, &saver);
 }

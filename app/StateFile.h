@@ -12,20 +12,14 @@
 
 namespace bandrill_app {
 
-// Where papplMainloop keeps the state of a server of this name:
-// $SNAP_COMMON/NAME.state, /var/lib/NAME.state for root,
-// $XDG_CONFIG_HOME/NAME.state, ~/.config/NAME.state, else the temporary
-// folder.
-std::string DefaultStatePath(const char* name);
-
-// Loads the state file, when there is one (a temporary file left by a save
-// that was cut short is removed).
+// Loads the state file, when there is one.
 bool LoadState(pappl_system_t* system, const std::string& path);
 
 // Saves the state to path from now on, as described above. Saves come at
 // most about once a second (each writes every job PAPPL keeps, and holds
 // up the main loop); what is left out is saved a second later, and before
-// the server begins to shut down on SIGTERM or SIGINT.
+// the server begins to shut down on SIGTERM or SIGINT. A temporary file
+// left by a save that was cut short is removed once the server runs.
 void UseDurableState(pappl_system_t* system, const std::string& path);
 
 // Writes the state once (temporary file, flush, rename); false with a

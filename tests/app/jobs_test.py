@@ -95,7 +95,7 @@ def case_outcomes():
         page2 = whole.find(b"PwgRaster", 4 + 1796)   # the second page's header
         check(page2 > 0, "no second page header in the raster")
         cuts = [
-            ("cut inside page 2", whole[:page2 + 1796 + 200], "ends in the middle of page 2"),
+            ("cut inside page 2", whole[:page2 + 1796 + 200], "Page 2 is incomplete"),
             ("cut between pages", whole[:page2], "has 2 pages; only 1 arrived"),
         ]
         # A page of 384 x 5,000,000 dots: its header is enough, the page is
