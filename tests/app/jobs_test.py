@@ -36,15 +36,28 @@ def chunk(kind, body):
     return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff)
 
 
-def white_png(path, width, height, phys=None):
-    """A white grey PNG, compressed row by row (a 30000 x 30000 one is
-    about a megabyte)."""
+def white_png(path, width, height, phys=None, colour=False):
+    """A white grey (or RGB) PNG, compressed row by row (a 30000 x 30000
+    grey one is about a megabyte)."""
+    row = b"\0" + b"\xff" * (width * (3 if colour else 1))
+    # Blocks of rows, each compressed after a full flush (which forgets
+    # what came before), are the same bytes: compressed once, repeated.
+    per_block = max(1, min(height, (4 << 20) // len(row)))
+    blocks, rest = divmod(height, per_block)
     z = zlib.compressobj(9)
-    row = b"\0" + b"\xff" * width
-    data = b"".join(z.compress(row) for _ in range(height)) + z.flush()
+    data = z.compress(row * per_block) + z.flush(zlib.Z_FULL_FLUSH)
+    if blocks > 1:
+        data += (z.compress(row * per_block) + z.flush(zlib.Z_FULL_FLUSH)) * (blocks - 1)
+    data += z.compress(row * rest) + z.flush(zlib.Z_FULL_FLUSH)
+    adler = 1
+    for _ in range(blocks):
+        adler = zlib.adler32(row * per_block, adler)
+    adler = zlib.adler32(row * rest, adler)
+    # A last empty fixed-code block, then the checksum of every row.
+    data += b"\x03\x00" + struct.pack(">I", adler)
     extra = chunk(b"pHYs", struct.pack(">IIB", phys[0], phys[1], 1)) if phys else b""
     with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2 if colour else 0, 0, 0, 0))
                 + extra + chunk(b"IDAT", data) + chunk(b"IEND", b""))
     return path
 
@@ -67,6 +80,9 @@ def case_images():
         cases = [
             ("30000 x 30000 white", white_png(os.path.join(work, "bomb.png"), 30000, 30000), "too large"),
             ("16385 x 1", white_png(os.path.join(work, "wide.png"), 16385, 1), "too large"),
+            # Within the sides, over the 256 MiB the server decodes at most.
+            ("10000 x 10000 colour", white_png(os.path.join(work, "rgb.png"), 10000, 10000, colour=True),
+             "256 MiB"),
             ("non-square pixels", white_png(os.path.join(work, "phys.png"), 200, 100, (3000, 2000)), "not square"),
         ]
         for what, path, reason in cases:
