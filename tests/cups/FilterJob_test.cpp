@@ -219,11 +219,11 @@ TEST_F(FilterJob, SigtermBeforeTheFirstPageFindsNoPages)
     FilterOptions o;
     o.ppdPath = Ppd(21);
     FilterProcess p(o);
-    // The filter has installed its handler once it has read the PPD; it
-    // then blocks reading the first header.
+    // The filter installs its handler once it has read the PPD; it then
+    // blocks reading the first header.
     const std::string stream = RasterBytes({MakeRasterPage(16, 4, 8)});
     ASSERT_TRUE(p.Write(stream.substr(0, 4)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(p.WaitForHandler(SIGTERM));
     p.Signal(SIGTERM);
     ASSERT_TRUE(p.Write(stream.substr(4)));
     FilterResult r = p.Finish();
