@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "Capabilities.h"
-#include "DocumentCheck.h"
+#include "DocumentFilter.h"
 #include "WebStrings.h"
 
 namespace bandrill_app {
@@ -154,7 +154,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
                                  nullptr, nullptr, DriverCallback, data);
     static const std::string strings = WebStrings();
     papplSystemAddStringsData(system, "/en.strings", "en", strings.c_str());
-    papplSystemSetEventCallback(system, CheckJobDocument, nullptr);
+    AddDocumentFilters(system);
 
     // The saved printers and settings, with the drivers above.
     g_stateFile = DefaultPath(app.baseName, "lib", ".state", true);

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "AppJob.h"
-#include "DocumentCheck.h"
 #include "Drivers.h"
 #include "JobSettings.h"
 #include "TestPage.h"
@@ -38,12 +37,6 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     const Driver* driver = FindDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
     if (!driver) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No printer family for this driver.");
-        return false;
-    }
-    if (TakeDamaged(job)) {
-        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        papplJobSetMessage(job, "The image document is damaged or incomplete.");
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The image document is damaged or incomplete.");
         return false;
     }
     CAppJob* aj = new CAppJob(job, device, driver->family->create());
