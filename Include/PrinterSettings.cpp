@@ -388,7 +388,7 @@ const std::vector<SettingRow>& DocumentSettings()
             .Choices({{"none", "none", "As it is", kFitNone},
                       {"fit", "fit", "Whole page fitted", kFitPage},
                       {"crop-to-ink", "crop-to-ink", "Printed part fitted", kFitCropToInk}})
-            .Offer("fit", {"none", "fit", "crop-to-ink"})
+            .Offer("crop-to-ink", {"none", "fit", "crop-to-ink"})
             .Ipp("bandrill-fit", "Fit to label", SettingRow::kImage),
     };
     return kRows;

@@ -351,13 +351,15 @@ bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void*)
         return PrintText(job, device, *driver, path);
     if (is == driver->family->rawFormat)
         return PrintRaw(job, device);
-    std::string reason = "The document is " + FormatName(format) + ", which ";
-    if (is == "image/pwg-raster" || is == "image/urf")
-        reason += "must be sent as " + is + ".";
+    const std::string prints = std::string("it prints PDF, PNG, JPEG, plain text, PWG and Apple raster, and ") +
+                               driver->family->name + " printer commands.";
+    std::string reason;
+    if (!format)
+        reason = "The document is in no format this printer knows: " + prints;
+    else if (is == "image/pwg-raster" || is == "image/urf")
+        reason = "The document is " + FormatName(format) + ", which must be sent as " + is + ".";
     else
-        reason += std::string("this printer does not print: it prints PDF, PNG, JPEG, plain text, PWG "
-                              "and Apple raster, and ") +
-                  driver->family->name + " printer commands.";
+        reason = "The document is " + FormatName(format) + ", which this printer does not print: " + prints;
     Refuse(job, reason);
     return false;
 }

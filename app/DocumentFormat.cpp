@@ -108,7 +108,7 @@ const char* SniffFileFormat(const char* path)
 std::string FormatName(const char* mime)
 {
     if (!mime)
-        return "of no known format";
+        return "a document of no known format";
     const std::string m = mime;
     if (m == "application/pdf")
         return "PDF";

@@ -39,12 +39,8 @@ Driver MakeDriver(const PrinterFamily& family, const PrinterDriver& d)
         driver.rangeMin = d.customMin;
         driver.rangeMax = d.customMax;
     }
-    for (const SettingRow& row : DocumentSettings()) {
-        OfferedSetting offer{&row, row.defaultChoice, row.offered};
-        if (std::strcmp(row.keyword, "Fit") == 0)
-            offer.defaultChoice = driver.roll ? "fit" : "crop-to-ink";
-        driver.documents.push_back(offer);
-    }
+    for (const SettingRow& row : DocumentSettings())
+        driver.documents.push_back(OfferedSetting{&row, row.defaultChoice, row.offered});
     return driver;
 }
 

@@ -28,9 +28,8 @@ struct Driver {
     bool roll;               // receipt or pocket printer: roll range instead of custom sizes
     std::vector<MediaSize> media;
     std::string rangeMin, rangeMax; // roll_min_/custom_min_ and max sizes
-    // The settings of documents the application renders (DocumentSettings):
-    // every choice, a label fitted from its printed part by default, a roll
-    // from the whole page.
+    // The settings of documents the application renders (DocumentSettings),
+    // as every driver offers them.
     std::vector<OfferedSetting> documents;
 
     // The setting as the driver's PPD offers it (or, for a document

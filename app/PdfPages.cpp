@@ -98,7 +98,10 @@ bool CPdfPages::FindInk(int dpi, Box& box) const
         res *= std::sqrt(kInkPixels / pixels);
     poppler::page_renderer r;
     Renderer(r);
-    const int w = static_cast<int>(std::ceil(m_width * res / 72)), h = static_cast<int>(std::ceil(m_height * res / 72));
+    // A page of whole dots stays whole: 240 dots at 203 dpi come back from
+    // points as 240.0000001, which is not a 241st row.
+    const int w = static_cast<int>(std::ceil(m_width * res / 72 - 1e-6));
+    const int h = static_cast<int>(std::ceil(m_height * res / 72 - 1e-6));
     const poppler::image img = r.render_page(m_page.get(), res, res, 0, 0, w, h);
     if (!img.is_valid() || img.format() != poppler::image::format_gray8)
         return false;
@@ -112,8 +115,9 @@ bool CPdfPages::FindInk(int dpi, Box& box) const
     Box px;
     if (!bandrill_app::FindInk(grey, px))
         return false;
+    // On the page: the last row or column may be a fraction of a dot.
     const double k = 72.0 / res;
-    box = Box{px.x * k, px.y * k, px.w * k, px.h * k};
+    box = Box{px.x * k, px.y * k, std::min(px.w * k, m_width - px.x * k), std::min(px.h * k, m_height - px.y * k)};
     return true;
 }
 

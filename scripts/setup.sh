@@ -6,12 +6,13 @@ set -eu
 
 PACKAGES="
 g++ cmake make pkg-config
-libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev
+libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev libjpeg-dev
+libpoppler-cpp-dev libfreetype-dev libfontconfig-dev
 libgtest-dev libbenchmark-dev
 clang libclang-rt-14-dev
 cups cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils
 libpappl-dev chromium
-ghostscript poppler-utils python3
+ghostscript poppler-utils python3 zbar-tools
 dpkg-dev lintian
 fonts-dejavu-core
 "

@@ -408,7 +408,7 @@ TEST(ImageReaders, InkBox)
 
 // A one-page PDF of w x h points with the content stream (PDF coordinates)
 // and the page's /Rotate.
-std::string Pdf(int w, int h, const std::string& content, int rotate = 0)
+std::string Pdf(double w, double h, const std::string& content, int rotate = 0)
 {
     std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>",
@@ -482,6 +482,21 @@ TEST(PdfPages, InkFoundAndRegionRenderedAtScale)
     EXPECT_EQ(y0, 10);
     EXPECT_EQ(y1, 169);
     EXPECT_EQ(grey, 0) << "no antialiasing: dots are ink or paper";
+
+    // A page of whole dots inked to its edges (384 x 240 dots at 203 dpi,
+    // as a raster made into PDF is): its ink is the page, not a dot more,
+    // or a roll's page grows a row and its bytes are not the raster's.
+    const double w = 384 * 72.0 / 203, h = 240 * 72.0 / 203;
+    const std::string full = dir.Path("full.pdf");
+    WriteFile(full, Pdf(w, h, "0 g 0 0 " + std::to_string(w) + " " + std::to_string(h) + " re f"));
+    CPdfPages edges;
+    ASSERT_TRUE(edges.Load(full.c_str(), reason)) << reason;
+    ASSERT_TRUE(edges.SelectPage(0));
+    ASSERT_TRUE(edges.FindInk(203, ink));
+    EXPECT_LE(ink.x + ink.w, edges.Width());
+    EXPECT_LE(ink.y + ink.h, edges.Height());
+    EXPECT_EQ(std::lround(ink.w * 203 / 72), 384);
+    EXPECT_EQ(std::lround(ink.h * 203 / 72), 240);
 }
 
 TEST(PdfPages, RotatedPagesAndDamagedFiles)
