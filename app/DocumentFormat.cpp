@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <regex>
+#include <string>
 
 #include "PrinterFamilies.h"
 
@@ -49,6 +49,76 @@ std::string FirstLine(const unsigned char* d, size_t n)
     return std::string(reinterpret_cast<const char*>(d) + i, j - i);
 }
 
+// A line read from left to right, as the printer reads a command.
+class CLineScan {
+public:
+    explicit CLineScan(const std::string& line) : m_line(line) {}
+
+    bool End() const { return m_at == m_line.size(); }
+    // The word, in any case.
+    bool Word(const char* word)
+    {
+        const size_t n = std::strlen(word);
+        if (m_line.size() - m_at < n)
+            return false;
+        for (size_t i = 0; i < n; ++i)
+            if (std::toupper(static_cast<unsigned char>(m_line[m_at + i])) != word[i])
+                return false;
+        m_at += n;
+        return true;
+    }
+    // As many of the characters as there are; false when there is none.
+    bool Some(const char* chars)
+    {
+        const size_t from = m_at;
+        while (m_at < m_line.size() && m_line[m_at] != '\0' && std::strchr(chars, m_line[m_at]))
+            ++m_at;
+        return m_at > from;
+    }
+    void Any(const char* chars) { Some(chars); }
+
+private:
+    const std::string& m_line;
+    size_t m_at = 0;
+};
+
+// CPCL starts a label "! offset dpi dpi height quantity".
+bool IsCpclStart(const std::string& line)
+{
+    CLineScan s(line);
+    if (!s.Word("!"))
+        return false;
+    for (int i = 0; i < 5; ++i)
+        if (!s.Some(" ") || !s.Some("0123456789"))
+            return false;
+    s.Any(" \t\v\f");
+    return s.End();
+}
+
+// TSPL sets the label up before anything else: SIZE w[ mm| dot], ...;
+// GAP or BLINE and a number; CLS; DIRECTION 0 or 1.
+bool IsTsplStart(const std::string& line)
+{
+    CLineScan cls(line);
+    if (cls.Word("CLS") && cls.End())
+        return true;
+    CLineScan s(line);
+    if (s.Word("SIZE")) {
+        if (!s.Some(" ") || !s.Some("0123456789."))
+            return false;
+        s.Any(" ");
+        if (!s.Word("MM"))
+            s.Word("DOT");
+        s.Any(" ");
+        return s.Word(",");
+    }
+    if (s.Word("GAP") || s.Word("BLINE"))
+        return s.Some(" ") && s.Some("0123456789.");
+    if (s.Word("DIRECTION"))
+        return s.Some(" ") && s.Some("01");
+    return false;
+}
+
 } // namespace
 
 const char* SniffFormat(const unsigned char* d, size_t n)
@@ -78,15 +148,9 @@ const char* SniffFormat(const unsigned char* d, size_t n)
 
     // TSPL and CPCL: the first line says; bitmaps may follow in binary.
     const std::string first = FirstLine(d, n);
-    // CPCL starts a label "! offset dpi dpi height quantity".
-    static const std::regex cpcl("^! +\\d+ +\\d+ +\\d+ +\\d+ +\\d+\\s*$");
-    // TSPL sets the label up before anything else.
-    static const std::regex tspl(
-        "^(SIZE +[0-9.]+( *mm| *dot)? *,.*|GAP +[0-9.]+.*|BLINE +[0-9.]+.*|CLS|DIRECTION +[01].*)$",
-        std::regex::icase);
-    if (std::regex_match(first, cpcl))
+    if (IsCpclStart(first))
         return RawFormat("cpcl");
-    if (std::regex_match(first, tspl))
+    if (IsTsplStart(first))
         return RawFormat("tspl");
     bool escape = false;
     if (!IsText(d, n, escape))

@@ -49,6 +49,17 @@ TEST(DocumentFormat, KnownByContent)
         {std::string("\r\nCLS\r\nBITMAP 0,0,2,1,0,\x00\x1f\r\nPRINT 1\r\n", 38), "application/vnd.bandrill-tspl"},
         {std::string("BITMAP 0,0,2,1,0,\x00\x1f\r\n", 22), nullptr}, // binary, and no set-up first
         {"! 0 200 200 240 1\r\nTEXT 4 0 30 40 Hello\r\nPRINT\r\n", "application/vnd.bandrill-cpcl"},
+        {"size 2,1\nprint 1\n", "application/vnd.bandrill-tspl"},
+        {"SIZE 384 dot , 240 dot\n", "application/vnd.bandrill-tspl"},
+        {"BLINE 2 mm,0\n", "application/vnd.bandrill-tspl"},
+        {"direction 1,0\n", "application/vnd.bandrill-tspl"},
+        // Words a letter might start with are text.
+        {"Size: large\n", "text/plain"},
+        {"GAP year\n", "text/plain"},
+        {"DIRECTION 2\n", "text/plain"},
+        {"CLS of 2024\n", "text/plain"},
+        {"! 0 200 200 240\n", "text/plain"},
+        {"! 0 200 200 240 1 copies\n", "text/plain"},
         {"Total  12.50\nThank you\n", "text/plain"},
         {"Gr\xc3\xbc\xc3\x9f" "e\tTab\r\n\f", "text/plain"},
         {"Latin-1 \xe4\xf6\xfc\n", "text/plain"},
