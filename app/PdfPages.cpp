@@ -117,7 +117,8 @@ bool CPdfPages::FindInk(int dpi, Box& box) const
         return false;
     // On the page: the last row or column may be a fraction of a dot.
     const double k = 72.0 / res;
-    box = Box{px.x * k, px.y * k, std::min(px.w * k, m_width - px.x * k), std::min(px.h * k, m_height - px.y * k)};
+    box = Box{px.x * k, px.y * k, std::min(px.w * k, m_width - px.x * k),
+              std::min(px.h * k, m_height - px.y * k)};
     return true;
 }
 
@@ -151,7 +152,8 @@ bool CPdfPages::Render(const Placement& p,
         for (int i = 0; i < rows; ++i, ++y) {
             std::fill(out.begin(), out.end(), 255);
             if (ok)
-                std::memcpy(&out[x0], img.const_data() + static_cast<size_t>(i) * img.bytes_per_row(),
+                std::memcpy(&out[x0],
+                            img.const_data() + static_cast<size_t>(i) * img.bytes_per_row(),
                             x1 - x0);
             if (!line(y, out.data()))
                 return false;
