@@ -543,13 +543,19 @@ def case_pdf():
 
         # Shipping labels: a 4 x 6 label in the top left corner of a Letter
         # page, upright and lying; and a 4 x 6 page, which prints 1:1.
-        for name, page, label, fit in (("letter-label", (612, 792), (288, 432), None),
-                                       ("letter-wide", (612, 792), (432, 288), None),
-                                       ("label-4x6", (288, 432), (288, 432), None),
-                                       ("letter-as-is", (612, 792), (288, 432), "none")):
+        # IPP's print-scaling counts only when the job names no bandrill-fit.
+        as_is = [("keyword", "bandrill-fit", "none")]
+        scaling_none = [("keyword", "print-scaling", "none")]
+        for name, page, label, asked, fills in (
+                ("letter-label", (612, 792), (288, 432), [], True),
+                ("letter-wide", (612, 792), (432, 288), [], True),
+                ("label-4x6", (288, 432), (288, 432), [], False),
+                ("letter-as-is", (612, 792), (288, 432), as_is, False),
+                ("letter-scaling-none", (612, 792), (288, 432), scaling_none, False),
+                ("letter-fit-over-scaling", (612, 792), (288, 432),
+                 scaling_none + [("keyword", "bandrill-fit", "crop-to-ink")], True)):
             pdf = documents.label_pdf(os.path.join(work, name + ".pdf"), page[0], page[1], *label)
-            attrs = LABEL_4X6 + ([("keyword", "bandrill-fit", fit)] if fit else [])
-            job = srv.print_job("labels", pdf, "application/pdf", attrs)
+            job = srv.print_job("labels", pdf, "application/pdf", LABEL_4X6 + asked)
             info = srv.wait_job("labels", job)
             check(info.get("job-state") == "completed", "%s: %s" % (name, info))
             w, h, rows, png = decoded_page(srv.read_output("labels"), work, name)
@@ -557,7 +563,7 @@ def case_pdf():
             x0, y0, x1, y1 = documents.ink_box(rows)
             read = scanned(png)
             check(read == documents.TRACKING_NUMBER, "%s: the barcode reads %r" % (name, read))
-            if name.startswith("letter-") and not fit:
+            if fills:
                 # The label's ink fills the label.
                 check(x1 - x0 + 1 >= 0.9 * 812 and y1 - y0 + 1 >= 0.9 * 1218,
                       "%s: the ink takes %dx%d dots of 812x1218" % (name, x1 - x0 + 1, y1 - y0 + 1))
