@@ -19,7 +19,7 @@ std::string TooLarge(long long w, long long h, const ImageLimits& limits)
 {
     char text[200];
     std::snprintf(text, sizeof text,
-                  "The image is %lld x %lld pixels; at most %d x %d pixels can be printed.", w, h,
+                  "The image is too large: %lld x %lld pixels; at most %d x %d pixels can be printed.", w, h,
                   limits.maxWidth, limits.maxHeight);
     return text;
 }
