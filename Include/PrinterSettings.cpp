@@ -381,6 +381,27 @@ const std::vector<SettingRow>& PrinterSettings()
     return kTable;
 }
 
+const std::vector<SettingRow>& DocumentSettings()
+{
+    static const std::vector<SettingRow> kRows = {
+        Row("Fit", SettingRow::kChoice, SettingRow::kWords)
+            .Choices({{"none", "none", "As it is", kFitNone},
+                      {"fit", "fit", "Whole page fitted", kFitPage},
+                      {"crop-to-ink", "crop-to-ink", "Printed part fitted", kFitCropToInk}})
+            .Offer("crop-to-ink", {"none", "fit", "crop-to-ink"})
+            .Ipp("bandrill-fit", "Fit to label", SettingRow::kImage),
+    };
+    return kRows;
+}
+
+const SettingRow* FindDocumentSettingByAttr(const char* attr)
+{
+    for (const SettingRow& row : DocumentSettings())
+        if (attr && row.attr && std::strcmp(row.attr, attr) == 0)
+            return &row;
+    return nullptr;
+}
+
 const SettingRow* FindSetting(const char* keyword)
 {
     for (const SettingRow& row : PrinterSettings())

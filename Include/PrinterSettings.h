@@ -82,6 +82,19 @@ const std::vector<SettingRow>& PrinterSettings();
 const SettingRow* FindSetting(const char* keyword);
 const SettingRow* FindSettingByAttr(const char* attr);
 
+// The settings of documents the printer application renders itself (PDF,
+// images, text): how a page is fitted to the label or roll. No PPD carries
+// them (the filter gets its pages as raster already made) and they set no
+// field of the render object; the application offers them as vendor
+// attributes as it offers the rows above. The keyword is the name they go
+// by; a choice's PPD word is its IPP keyword.
+const std::vector<SettingRow>& DocumentSettings();
+const SettingRow* FindDocumentSettingByAttr(const char* attr);
+
+// The values of the fit setting (DocumentSettings, "Fit"): the page as it
+// is, the whole page fitted, or the bounding box of its ink fitted.
+enum FitChoice { kFitNone = 0, kFitPage = 1, kFitCropToInk = 2 };
+
 // A setting's value as a front end found it.
 struct SettingValue {
     enum State {

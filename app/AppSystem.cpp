@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "Capabilities.h"
-#include "DocumentCheck.h"
+#include "DocumentFilter.h"
 #include "JobHistory.h"
 #include "StateFile.h"
 #include "WebStrings.h"
@@ -150,16 +150,15 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
                                  nullptr, nullptr, DriverCallback, data);
     static const std::string strings = WebStrings();
     papplSystemAddStringsData(system, "/en.strings", "en", strings.c_str());
-    papplSystemSetEventCallback(system, CheckJobDocument, nullptr);
+    AddDocumentFilters(system);
 
     // The saved printers and settings, with the drivers above; saved whole
     // (StateFile.h) from now on, and the job history kept short.
     const std::string state = DefaultPath(app.baseName, "lib", ".state", true);
     LoadState(system, state);
-    // PAPPL decodes a PNG or JPEG document whole before it scales it to
-    // the page: its pixels are bounded well below PAPPL's 1 GiB (a saved
-    // state brings that back). Larger images are refused with the reason
-    // (DocumentCheck.h); none of the printers has a page near this size.
+    // The image limits, well below PAPPL's 1 GiB (a saved state brings
+    // that back): the sides are what PrintImage refuses beyond; it reads a
+    // larger image at a fraction of its size (GreyImage.h).
     papplSystemSetMaxImageSize(system, kMaxImagePixelBytes, 0, 0);
     UseDurableState(system, state);
     BoundJobHistory(system);

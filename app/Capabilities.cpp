@@ -211,6 +211,10 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     // attribute get their qualifier, if any.
     *attrs = ippNew();
     data->num_vendor = 0;
+    // The documents' settings first: they always get one of PAPPL's slots.
+    for (const SettingRow& row : DocumentSettings())
+        if (const OfferedSetting* offer = driver->Find(row.keyword))
+            AddVendorAttribute(row, *offer, data, *attrs);
     for (const SettingRow::Group group : {SettingRow::kImage, SettingRow::kPrinter})
         for (const SettingRow& row : PrinterSettings()) {
             const OfferedSetting* offer = driver->Find(row.keyword);

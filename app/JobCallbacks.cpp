@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "AppJob.h"
-#include "DocumentCheck.h"
 #include "Drivers.h"
 #include "JobSettings.h"
 #include "TestPage.h"
@@ -54,13 +53,6 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     const Driver* driver = FindDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
     if (!driver) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No printer family for this driver.");
-        return false;
-    }
-    std::string refused;
-    if (TakeDamaged(job, refused)) {
-        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        papplJobSetMessage(job, "%s", refused.c_str());
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", refused.c_str());
         return false;
     }
     CAppJob* aj = new CAppJob(job, device, driver->family->create());

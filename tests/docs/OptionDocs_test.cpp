@@ -170,13 +170,16 @@ std::set<std::string> AttributeKeywords()
     return keywords;
 }
 
-// The vendor attributes of the settings some family offers.
+// The vendor attributes of the settings some family offers, and those of
+// the documents the printer application renders (every driver has them).
 std::set<std::string> VendorAttributes()
 {
     std::set<std::string> attrs;
     for (const SettingRow& row : PrinterSettings())
         if (row.attr && OfferedKeywords().count(row.keyword))
             attrs.insert(row.attr);
+    for (const SettingRow& row : DocumentSettings())
+        attrs.insert(row.attr);
     return attrs;
 }
 
@@ -297,14 +300,16 @@ TEST(OptionDocs, ReadmeVendorAttributesAreTheTables)
         for (const std::string& name : names) {
             SCOPED_TRACE(name);
             documented.insert(name);
-            const SettingRow* row = FindSettingByAttr(name.c_str());
+            const SettingRow* document = FindDocumentSettingByAttr(name.c_str());
+            const SettingRow* row = document ? document : FindSettingByAttr(name.c_str());
             ASSERT_NE(row, nullptr) << "not an attribute of the settings table";
-            if (name == names.front()) {
+            if (name == names.front() && !document) {
                 EXPECT_NE(cells[2].find(row->keyword), std::string::npos) << cells[2];
             }
-            // The keyword values offered by some family are listed.
+            // The keyword values offered by some family (by every driver, for
+            // a document's setting) are listed.
             for (const SettingChoice& c : row->choices) {
-                bool offered = false;
+                bool offered = document != nullptr;
                 for (const PrinterFamily& f : PrinterFamilies())
                     if (const OfferedSetting* o = f.Offer(row->keyword))
                         offered |= o->Offers(c.ppd);
