@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BaseRender.h"
+#include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "PageAssembler.h"
 #include "PrinterFamilies.h"
@@ -325,6 +326,8 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The image document is damaged or incomplete.");
         return false;
     }
+    if (!DeviceStartJob(job, device, driver->model))
+        return false;
     CAppJob* aj = new CAppJob(job, device, *driver);
     aj->m_render = MakeRefPtr<CBaseRender>(family->create());
     aj->m_render->SetJob(aj);
@@ -340,6 +343,7 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
         // Released now: PAPPL need not call the end callback after a
         // failed start (and EndJob then finds nothing).
         EndJobData(job);
+        DeviceEndJob(job, device);
         return false;
     }
     return true;
@@ -379,7 +383,7 @@ bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
     return true;
 }
 
-bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
+bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsigned)
 {
     CAppJob* aj = JobOf(job);
     if (!aj)
@@ -391,17 +395,20 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
     else
         render->AddLog("create image error");
     render->OnEndPage();
-    return !aj->OutputFailed();
+    // The page counts as printed once the link has taken all of it.
+    return !aj->OutputFailed() && DeviceEndPage(job, device);
 }
 
-bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 {
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
     aj->m_render->OnEndDoc();
-    const bool ok = !aj->OutputFailed();
+    bool ok = !aj->OutputFailed();
     EndJobData(job);
+    // Completed only once the printer has taken the last byte.
+    ok = DeviceEndJob(job, device) && ok;
     return ok;
 }
 
@@ -413,6 +420,11 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     const int fd = path ? open(path, O_RDONLY) : -1;
     if (fd < 0) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the document: %s", strerror(errno));
+        return false;
+    }
+    const Driver* driver = FindDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
+    if (!DeviceStartJob(job, device, driver ? driver->model : 0)) {
+        close(fd);
         return false;
     }
     const int copies = options->copies > 0 ? options->copies : 1;
@@ -431,6 +443,7 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
             ok = false;
     }
     close(fd);
+    ok = DeviceEndJob(job, device) && ok;
     return ok;
 }
 
@@ -523,13 +536,25 @@ const char* RawFormat(int model)
     }
 }
 
-bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*, const char*,
-                    pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
+bool DriverCallback(pappl_system_t* system, const char* driver_name, const char* device_uri,
+                    const char*, pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
 {
     const Driver* driver = FindDriver(driver_name);
     if (!driver) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver '%s'.", driver_name);
         return false;
+    }
+    // A new printer's device is checked here; a printer of the saved state
+    // is kept (its jobs fail with the reason) rather than dropped.
+    std::string why;
+    if (!CheckNewDeviceUri(device_uri, why)) {
+        if (papplSystemIsRunning(system)) {
+            papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer not added: device '%s': %s",
+                     device_uri ? device_uri : "", why.c_str());
+            return false;
+        }
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "Device '%s': %s", device_uri ? device_uri : "",
+                 why.c_str());
     }
 
     static std::once_flag strings;

@@ -7,12 +7,14 @@
 #include <pappl/pappl.h>
 
 #include "AppDriver.h"
-#include "BluetoothDevice.h"
+#include "DeviceSchemes.h"
 #include "Drivers.h"
 
 int main(int argc, char* argv[])
 {
-    AddBluetoothScheme();
+    if (const int status = bandrill_app::CheckAddCommand(argc, argv))
+        return status;
+    bandrill_app::AddDeviceSchemes();
 
     std::vector<pappl_pr_driver_t> drivers;
     for (const bandrill_app::Driver& d : bandrill_app::Drivers())
@@ -20,6 +22,6 @@ int main(int argc, char* argv[])
 
     // PAPPL 1.3.1 crashes rendering a page footer it has no text for.
     return papplMainloop(argc, argv, "0.1.0", "bandrill printer application", static_cast<int>(drivers.size()),
-                         drivers.data(), nullptr, bandrill_app::DriverCallback, nullptr, nullptr,
-                         nullptr, nullptr, nullptr);
+                         drivers.data(), bandrill_app::AutoAddDriver, bandrill_app::DriverCallback,
+                         nullptr, nullptr, nullptr, nullptr, nullptr);
 }
