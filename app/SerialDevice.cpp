@@ -37,6 +37,26 @@ speed_t Speed(int baud)
 
 } // namespace
 
+void SerialTermios(const SerialUri& uri, termios& tio)
+{
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, Speed(uri.baud));
+    cfsetospeed(&tio, Speed(uri.baud));
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= (uri.bits == 7 ? CS7 : CS8) | CREAD | CLOCAL;
+    if (uri.parity != 'n')
+        tio.c_cflag |= PARENB | (uri.parity == 'o' ? PARODD : 0);
+    if (uri.stopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (uri.flow == SerialUri::kRtsCts)
+        tio.c_cflag |= CRTSCTS;
+    else if (uri.flow == SerialUri::kXonXoff)
+        tio.c_iflag |= IXON | IXOFF;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+}
+
 int SerialBitsPerByte(const SerialUri& uri)
 {
     return 1 + uri.bits + (uri.parity == 'n' ? 0 : 1) + uri.stopBits;
@@ -104,22 +124,7 @@ int CSerialLink::Open()
                                std::strerror(err) + ".");
         return -1;
     }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, Speed(m_uri.baud));
-    cfsetospeed(&tio, Speed(m_uri.baud));
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= (m_uri.bits == 7 ? CS7 : CS8) | CREAD | CLOCAL;
-    if (m_uri.parity != 'n')
-        tio.c_cflag |= PARENB | (m_uri.parity == 'o' ? PARODD : 0);
-    if (m_uri.stopBits == 2)
-        tio.c_cflag |= CSTOPB;
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    if (m_uri.flow == SerialUri::kRtsCts)
-        tio.c_cflag |= CRTSCTS;
-    else if (m_uri.flow == SerialUri::kXonXoff)
-        tio.c_iflag |= IXON | IXOFF;
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
+    SerialTermios(m_uri, tio);
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
         const int err = errno;
         close(fd);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <termios.h>
 
 #include "DeviceUri.h"
 #include "Link.h"
@@ -29,6 +30,10 @@ private:
     SerialUri m_uri;
     std::string m_parseError;
 };
+
+// The line settings of the URI on tio: raw bytes, speed, data bits,
+// parity, stop bits, flow control.
+void SerialTermios(const SerialUri& uri, termios& tio);
 
 // Bits on the line per byte: start, data, parity and stop bits.
 int SerialBitsPerByte(const SerialUri& uri);
