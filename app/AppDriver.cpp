@@ -296,6 +296,20 @@ void JobEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl
     }
 }
 
+// The printer's driver. PAPPL 1.3.1 keeps the name "auto" for a printer
+// whose driver was detected; its make and model is the driver's then.
+const Driver* PrinterDriver(pappl_printer_t* printer)
+{
+    if (const Driver* d = FindDriver(papplPrinterGetDriverName(printer)))
+        return d;
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    for (const Driver& d : Drivers())
+        if (std::strcmp(d.description, data.make_and_model) == 0)
+            return &d;
+    return nullptr;
+}
+
 CAppJob* JobOf(pappl_job_t* job)
 {
     return static_cast<CAppJob*>(papplJobGetData(job));
@@ -314,7 +328,7 @@ void EndJobData(pappl_job_t* job)
 
 bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
-    const Driver* driver = FindDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
+    const Driver* driver = PrinterDriver(papplJobGetPrinter(job));
     const PrinterFamily* family = driver ? FindPrinterFamily(driver->model) : nullptr;
     if (!family) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No printer family for this driver.");
@@ -395,8 +409,13 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsi
     else
         render->AddLog("create image error");
     render->OnEndPage();
-    // The page counts as printed once the link has taken all of it.
-    return !aj->OutputFailed() && DeviceEndPage(job, device);
+    // The page counts as printed once the link has taken all of it; PAPPL
+    // 1.3.1 counts a page completed when it begins, so a page that failed
+    // is taken off again.
+    const bool ok = !aj->OutputFailed() && DeviceEndPage(job, device);
+    if (!ok)
+        papplJobSetImpressionsCompleted(job, -1);
+    return ok;
 }
 
 bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
@@ -422,7 +441,7 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the document: %s", strerror(errno));
         return false;
     }
-    const Driver* driver = FindDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
+    const Driver* driver = PrinterDriver(papplJobGetPrinter(job));
     if (!DeviceStartJob(job, device, driver ? driver->model : 0)) {
         close(fd);
         return false;
@@ -449,7 +468,7 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
 
 const char* TestPageCallback(pappl_printer_t* printer, char* buffer, size_t bufsize)
 {
-    const Driver* driver = FindDriver(papplPrinterGetDriverName(printer));
+    const Driver* driver = PrinterDriver(printer);
     if (!driver)
         return nullptr;
     return WriteTestPage(*driver, buffer, bufsize) ? buffer : nullptr;

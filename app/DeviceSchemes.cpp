@@ -15,6 +15,7 @@
 #include "BluezList.h"
 #include "DeviceNames.h"
 #include "DeviceUri.h"
+#include "Drivers.h"
 #include "FileDevice.h"
 #include "Pacing.h"
 #include "SerialDevice.h"
@@ -330,6 +331,9 @@ bool DeviceEndPage(pappl_job_t*, pappl_device_t* device)
     if (!ctx)
         return true;
     papplDeviceFlush(device);
+    // A page counts as printed once the printer has taken all of it.
+    if (ctx->link->Failed() == CLink::kNone && !ctx->link->WaitSent())
+        Report(ctx);
     return ctx->link->Failed() == CLink::kNone;
 }
 
@@ -353,23 +357,37 @@ bool DeviceEndJob(pappl_job_t* job, pappl_device_t* device)
     return ok;
 }
 
-const char* AutoAddDriver(const char*, const char* device_uri, const char* device_id, void*)
+namespace {
+
+// A key's value in an IEEE 1284 device ID ("MFG:x;MDL:y;").
+std::string DeviceIdValue(const std::string& id, std::initializer_list<const char*> keys)
 {
-    // The model name of the device ID ("MDL:...;"), else BlueZ's name.
-    std::string name;
-    if (device_id) {
-        const std::string id = device_id;
-        for (const char* key : {"MDL:", "MODEL:"}) {
-            size_t at = id.find(key);
-            while (at != std::string::npos && at > 0 && id[at - 1] != ';')
-                at = id.find(key, at + 1);
-            if (at != std::string::npos) {
-                const size_t start = at + std::strlen(key);
-                name = id.substr(start, id.find(';', start) - start);
-                break;
-            }
+    for (const char* key : keys) {
+        size_t at = id.find(key);
+        while (at != std::string::npos && at > 0 && id[at - 1] != ';' && id[at - 1] != ' ')
+            at = id.find(key, at + 1);
+        if (at != std::string::npos) {
+            const size_t start = at + std::strlen(key);
+            const size_t end = id.find(';', start);
+            return id.substr(start, end == std::string::npos ? std::string::npos : end - start);
         }
     }
+    return std::string();
+}
+
+} // namespace
+
+const char* AutoAddDriver(const char*, const char* device_uri, const char* device_id, void*)
+{
+    const std::string id = device_id ? device_id : "";
+    const std::string mfg = DeviceIdValue(id, {"MFG:", "MANUFACTURER:"});
+    std::string name = DeviceIdValue(id, {"MDL:", "MODEL:"});
+    // The ID PAPPL made for a printer added with "auto" names the driver's
+    // make and model: it comes back so when the saved printers are loaded.
+    for (const Driver& d : Drivers())
+        if (!name.empty() && mfg + " " + name == d.description)
+            return d.name;
+    // Else the printer's own name: the ID's model, or BlueZ's name.
     if (name.empty() && device_uri && UriScheme(device_uri) == "bt") {
         BluetoothUri b;
         std::string error;

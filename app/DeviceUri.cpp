@@ -294,6 +294,11 @@ bool ParseSocketUri(const std::string& uri, SocketUri& out, std::string& error)
         return false;
     }
     std::string rest = head.substr(9);
+    if (hasQuery && (rest.empty() || rest.back() != '/')) {
+        // URI parsers read "HOST:PORT?..." as a bad port.
+        error = "Options follow a '/': socket://HOST:PORT/?timeout=N.";
+        return false;
+    }
     if (!rest.empty() && rest.back() == '/')
         rest.pop_back();
     std::string port;

@@ -4,7 +4,7 @@
 //
 //   bt://AA-BB-CC-DD-EE-FF[?channel=N]        Bluetooth serial (RFCOMM)
 //   serial:/dev/ttyUSB0[?baud=115200+bits=8+parity=none+stop=1+flow=rtscts]
-//   socket://HOST[:PORT][/]                   raw TCP (port 9100)
+//   socket://HOST[:PORT][/]                   raw TCP (port 9100); options after "/?"
 //   file:///DIRECTORY or file:///dev/DEVICE   confined, see CheckFileDevice
 //
 // bt, serial and socket URIs also take the link options chunk=BYTES,

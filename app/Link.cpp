@@ -1,5 +1,6 @@
 #include "Link.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -90,6 +91,16 @@ int CLink::Queued(int fd) const
     if (ioctl(fd, TIOCOUTQ, &queued) != 0)
         return -1;
     return queued;
+}
+
+std::string CLink::TimedOutText() const
+{
+    std::string text = Describe() + " has taken no data for " +
+                       std::to_string(m_pacing.timeoutSec) +
+                       " s (out of paper, cover open, switched off or out of reach?); the job "
+                       "was not finished.";
+    text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    return text;
 }
 
 std::string CLink::DroppedText(int err) const
@@ -194,10 +205,7 @@ bool CLink::WriteAll(const char* p, size_t n)
         if (StopRequested() && now - lastProgress >= kStopAfterStallUs)
             return Fail(kStopped, "The job was stopped while " + Describe() + " took no data.");
         if (now - lastProgress >= deadline)
-            return Fail(kTimedOut, Describe() + " has taken no data for " +
-                                       std::to_string(m_pacing.timeoutSec) +
-                                       " s (out of paper, cover open, switched off or out of "
-                                       "reach?); the job was not finished.");
+            return Fail(kTimedOut, TimedOutText());
     }
     return true;
 }
@@ -220,7 +228,13 @@ ssize_t CLink::Read(void* data, size_t bytes, int timeoutMs)
     return n;
 }
 
-bool CLink::Drain()
+bool CLink::HungUp(int waitMs)
+{
+    pollfd pf = {m_fd, 0, 0};
+    return poll(&pf, 1, waitMs) > 0 && (pf.revents & (POLLERR | POLLHUP | POLLNVAL));
+}
+
+bool CLink::WaitSent()
 {
     if (m_failure == kDropped || m_failure == kTimedOut || m_failure == kStopped)
         return false;
@@ -236,12 +250,8 @@ bool CLink::Drain()
     // job until it has taken the last byte or the deadline passes.
     long long lastProgress = NowUs();
     int last = Queued(m_fd);
-    auto hungUp = [this](int waitMs) {
-        pollfd pf = {m_fd, 0, 0};
-        return poll(&pf, 1, waitMs) > 0 && (pf.revents & (POLLERR | POLLHUP | POLLNVAL));
-    };
     while (last > 0) {
-        if (hungUp(20))
+        if (HungUp(20))
             return Fail(kDropped, "The link to " + Describe() + " broke with " +
                                       std::to_string(last) + " bytes of the job not yet taken.");
         const int q = Queued(m_fd);
@@ -252,22 +262,29 @@ bool CLink::Drain()
         if (StopRequested() && now - lastProgress >= kStopAfterStallUs)
             return Fail(kStopped, "The job was stopped while " + Describe() + " took no data.");
         if (now - lastProgress >= deadline)
-            return Fail(kTimedOut, Describe() + " has not taken the last " + std::to_string(q) +
-                                       " bytes of the job for " +
-                                       std::to_string(m_pacing.timeoutSec) + " s.");
+            return Fail(kTimedOut, TimedOutText());
     }
+    return true;
+}
+
+bool CLink::Drain()
+{
+    if (!WaitSent())
+        return false;
+    if (m_fd < 0)
+        return true;
     // What the printer holds: the link is kept until it has printed that.
     if (Paced()) {
         const long long end = NowUs() + static_cast<long long>(m_pacing.DrainMs(m_sent)) * 1000;
         while (NowUs() < end && !StopRequested()) {
             const long long left = (end - NowUs()) / 1000;
-            if (hungUp(static_cast<int>(left < kSliceMs ? left + 1 : kSliceMs)))
+            if (HungUp(static_cast<int>(left < kSliceMs ? left + 1 : kSliceMs)))
                 return Fail(kDropped, "The link to " + Describe() +
                                           " broke before the printer had printed the end of "
                                           "the job.");
         }
     }
-    if (hungUp(0))
+    if (HungUp(0))
         return Fail(kDropped, "The link to " + Describe() + " broke at the end of the job.");
     return true;
 }

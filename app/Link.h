@@ -52,8 +52,9 @@ public:
     ssize_t Write(const void* data, size_t bytes);
     // Up to bytes within timeoutMs; 0 when nothing came, -1 on an error.
     ssize_t Read(void* data, size_t bytes, int timeoutMs);
-    // Waits until what was written has left the link and the printer has
-    // had the time to print what it holds.
+    // Waits until what was written has left the link (the printer took it).
+    bool WaitSent();
+    // WaitSent, then the time the printer needs to print what it holds.
     bool Drain();
 
     Failure Failed() const { return m_failure; }
@@ -84,6 +85,8 @@ protected:
     virtual void JobChanged() {}
 
     bool Fail(Failure failure, const std::string& text);
+    // The deadline passed.
+    std::string TimedOutText() const;
     void Note(const std::string& text) { m_notes += (m_notes.empty() ? "" : " ") + text; }
 
     int m_jobId = 0;
@@ -94,6 +97,8 @@ private:
     // Sleeps ms in short slices; false if the job is to stop.
     bool Sleep(int ms);
     bool StopRequested() { return m_job && m_job->StopRequested(); }
+    // Whether the other end went away; waits up to waitMs for it.
+    bool HungUp(int waitMs);
 
     int m_fd = -1;
     Pacing m_pacing;

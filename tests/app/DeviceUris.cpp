@@ -151,7 +151,7 @@ TEST(DeviceUris, NetworkPrinters)
         EXPECT_EQ(s.host, g.host);
         EXPECT_EQ(s.port, g.port);
     }
-    ASSERT_TRUE(ParseSocketUri("socket://p:9100?timeout=30", s, error)) << error;
+    ASSERT_TRUE(ParseSocketUri("socket://p:9100/?timeout=30", s, error)) << error;
     EXPECT_EQ(s.link.timeoutSec, 30);
     const Refused kBad[] = {
         {"socket://", "not a host"},
@@ -162,7 +162,8 @@ TEST(DeviceUris, NetworkPrinters)
         {"socket://p:abc", "not a port"},
         {"socket://a b", "not a host"},
         {"socket://[::1", "ends with ']'"},
-        {"socket://p?channel=1", "Unknown option 'channel'"},
+        {"socket://p/?channel=1", "Unknown option 'channel'"},
+        {"socket://p:9100?timeout=30", "Options follow a '/'"},
     };
     for (const Refused& r : kBad) {
         error.clear();
