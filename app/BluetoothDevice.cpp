@@ -31,7 +31,8 @@ const int kConnectMs = 20000;
 
 } // namespace
 
-int CRfcommConnector::Connect(const uint8_t addr[6], int channel, int& err)
+int CRfcommConnector::Connect(const uint8_t addr[6], int channel,
+                              const std::function<bool()>& stop, int& err)
 {
     const int fd = socket(kAfBluetooth, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, kBtProtoRfcomm);
     if (fd < 0) {
@@ -49,11 +50,7 @@ int CRfcommConnector::Connect(const uint8_t addr[6], int channel, int& err)
         close(fd);
         return -1;
     }
-    pollfd pf = {fd, POLLOUT, 0};
-    int soerr = ETIMEDOUT;
-    socklen_t len = sizeof soerr;
-    if (poll(&pf, 1, kConnectMs) > 0)
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len);
+    const int soerr = WaitConnected(fd, kConnectMs, stop);
     if (soerr != 0) {
         err = soerr;
         close(fd);
@@ -159,7 +156,8 @@ int CBluetoothLink::Open()
     if (channel == 0 && m_channel == 0) {
         int err = 0;
         std::string detail;
-        const int found = m_sdp->SerialPortChannel(m_uri.addr, err, detail);
+        const int found =
+            m_sdp->SerialPortChannel(m_uri.addr, [this] { return StopRequested(); }, err, detail);
         if (found < 0 && err != EPROTO) {
             // The printer could not be asked: the same reasons as a failed
             // connection.
@@ -179,7 +177,7 @@ int CBluetoothLink::Open()
     if (channel == 0)
         channel = m_channel;
     int err = 0;
-    const int fd = m_rfcomm->Connect(m_uri.addr, channel, err);
+    const int fd = m_rfcomm->Connect(m_uri.addr, channel, [this] { return StopRequested(); }, err);
     if (fd < 0) {
         // The looked-up channel is asked for again next time.
         if (m_uri.channel == 0)

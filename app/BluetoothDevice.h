@@ -36,15 +36,18 @@ public:
 class IRfcommConnector {
 public:
     virtual ~IRfcommConnector() = default;
-    // A connected, non-blocking descriptor, or -1 with err.
-    virtual int Connect(const uint8_t addr[6], int channel, int& err) = 0;
+    // A connected, non-blocking descriptor, or -1 with err; gives up
+    // when stop says so.
+    virtual int Connect(const uint8_t addr[6], int channel, const std::function<bool()>& stop,
+                        int& err) = 0;
     // Bytes written but not yet sent to the printer; -1 unknown.
     virtual int Queued(int fd) = 0;
 };
 
 class CRfcommConnector : public IRfcommConnector {
 public:
-    int Connect(const uint8_t addr[6], int channel, int& err) override;
+    int Connect(const uint8_t addr[6], int channel, const std::function<bool()>& stop,
+                int& err) override;
     int Queued(int fd) override;
 };
 

@@ -295,7 +295,8 @@ bool DeviceStartJob(pappl_job_t* job, pappl_device_t* device, int model)
     std::string waitingFor;
     while (!link.Connect()) {
         LogNotes(ctx);
-        if (link.Failed() == CLink::kRefused || ctx->StopRequested()) {
+        if (link.Failed() == CLink::kRefused || ctx->StopRequested() ||
+            papplPrinterIsDeleted(printer)) {
             if (link.Failed() == CLink::kRefused) {
                 papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", link.Error().c_str());
                 papplJobSetMessage(job, "%s", link.Error().c_str());
@@ -313,7 +314,9 @@ bool DeviceStartJob(pappl_job_t* job, pappl_device_t* device, int model)
             papplJobSetMessage(job, "Waiting for the printer: %s", waitingFor.c_str());
             papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
         }
-        for (int i = 0; i < kRetrySeconds * 10 && !ctx->StopRequested(); ++i)
+        for (int i = 0; i < kRetrySeconds * 10 && !ctx->StopRequested() &&
+                        !papplPrinterIsDeleted(printer);
+             ++i)
             usleep(100000);
     }
     LogNotes(ctx);

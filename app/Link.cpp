@@ -30,6 +30,28 @@ long long NowUs()
     return static_cast<long long>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+int WaitConnected(int fd, int timeoutMs, const std::function<bool()>& stop)
+{
+    const long long end = NowUs() + static_cast<long long>(timeoutMs) * 1000;
+    for (;;) {
+        pollfd pf = {fd, POLLOUT, 0};
+        const int r = poll(&pf, 1, kSliceMs);
+        if (r > 0) {
+            int err = 0;
+            socklen_t len = sizeof err;
+            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                err = errno;
+            return err;
+        }
+        if (r < 0 && errno != EINTR)
+            return errno;
+        if (stop && stop())
+            return ECANCELED;
+        if (NowUs() >= end)
+            return ETIMEDOUT;
+    }
+}
+
 CLink::~CLink()
 {
     Disconnect();
@@ -51,8 +73,10 @@ bool CLink::Connect()
 
 void CLink::Disconnect()
 {
-    if (m_fd >= 0)
+    if (m_fd >= 0) {
+        Closing(m_fd);
         close(m_fd);
+    }
     m_fd = -1;
 }
 

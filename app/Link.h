@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -85,6 +86,9 @@ protected:
     virtual void JobChanged() {}
 
     bool Fail(Failure failure, const std::string& text);
+    bool StopRequested() { return m_job && m_job->StopRequested(); }
+    // Called before the descriptor is closed.
+    virtual void Closing(int) {}
     // The deadline passed.
     std::string TimedOutText() const;
     void Note(const std::string& text) { m_notes += (m_notes.empty() ? "" : " ") + text; }
@@ -96,7 +100,6 @@ private:
     bool WriteAll(const char* p, size_t n);
     // Sleeps ms in short slices; false if the job is to stop.
     bool Sleep(int ms);
-    bool StopRequested() { return m_job && m_job->StopRequested(); }
     // Whether the other end went away; waits up to waitMs for it.
     bool HungUp(int waitMs);
 
@@ -113,5 +116,9 @@ private:
 
 // Microseconds of the monotonic clock.
 long long NowUs();
+
+// Waits for a non-blocking connect on fd: 0 once connected, else the
+// error (ETIMEDOUT after timeoutMs, ECANCELED as soon as stop says so).
+int WaitConnected(int fd, int timeoutMs, const std::function<bool()>& stop);
 
 } // namespace bandrill_app

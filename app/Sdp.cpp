@@ -1,5 +1,7 @@
 #include "Sdp.h"
 
+#include "Link.h"
+
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -220,7 +222,8 @@ int SdpRfcommChannel(const std::vector<uint8_t>& lists)
     return 0;
 }
 
-int CSdpLookup::SerialPortChannel(const uint8_t addr[6], int& err, std::string& detail)
+int CSdpLookup::SerialPortChannel(const uint8_t addr[6], const std::function<bool()>& stop,
+                                  int& err, std::string& detail)
 {
     const int fd = socket(kAfBluetooth, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC,
                           kBtProtoL2cap);
@@ -234,11 +237,7 @@ int CSdpLookup::SerialPortChannel(const uint8_t addr[6], int& err, std::string& 
         sa.bdaddr[i] = addr[5 - i];
     if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS)
         return Fd(fd, err);
-    pollfd pf = {fd, POLLOUT, 0};
-    int soerr = ETIMEDOUT;
-    socklen_t len = sizeof soerr;
-    if (poll(&pf, 1, 15000) > 0)
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len);
+    const int soerr = WaitConnected(fd, 15000, stop);
     if (soerr != 0) {
         errno = soerr;
         return Fd(fd, err);
@@ -248,7 +247,7 @@ int CSdpLookup::SerialPortChannel(const uint8_t addr[6], int& err, std::string& 
         const std::vector<uint8_t> request = SdpSerialPortRequest(transaction, continuation);
         if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0)
             return Fd(fd, err);
-        pf = {fd, POLLIN, 0};
+        pollfd pf = {fd, POLLIN, 0};
         if (poll(&pf, 1, 5000) <= 0) {
             errno = ETIMEDOUT;
             return Fd(fd, err);

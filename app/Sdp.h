@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,16 @@ public:
     virtual ~IServiceLookup() = default;
     // The channel (1 to 30); 0 when the printer lists no Serial Port
     // service; -1 when it could not be asked (err set, detail for people).
-    virtual int SerialPortChannel(const uint8_t addr[6], int& err, std::string& detail) = 0;
+    // Gives up when stop says so.
+    virtual int SerialPortChannel(const uint8_t addr[6], const std::function<bool()>& stop,
+                                  int& err, std::string& detail) = 0;
 };
 
 // Asks over the air (an L2CAP connection to the printer's SDP server).
 class CSdpLookup : public IServiceLookup {
 public:
-    int SerialPortChannel(const uint8_t addr[6], int& err, std::string& detail) override;
+    int SerialPortChannel(const uint8_t addr[6], const std::function<bool()>& stop, int& err,
+                          std::string& detail) override;
 };
 
 // A ServiceSearchAttributeRequest for the Serial Port service (0x1101),

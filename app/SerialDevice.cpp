@@ -73,6 +73,13 @@ std::string CSerialLink::Describe() const
     return "the serial printer on " + m_uri.path;
 }
 
+void CSerialLink::Closing(int fd)
+{
+    // The port is left open to others again (a close does that only when
+    // nobody else has it open).
+    ioctl(fd, TIOCNXCL);
+}
+
 long CSerialLink::LineRate() const
 {
     return m_uri.baud / SerialBitsPerByte(m_uri);

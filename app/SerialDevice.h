@@ -16,6 +16,7 @@ public:
     // A URI that does not parse makes a link that fails to open with the
     // reason (kRefused).
     explicit CSerialLink(const std::string& uri);
+    ~CSerialLink() override { Disconnect(); }
 
     std::string Describe() const override;
     LinkOptions Options() const override { return m_uri.link; }
@@ -25,6 +26,7 @@ public:
 protected:
     int Open() override;
     long LineRate() const override;
+    void Closing(int fd) override;
 
 private:
     SerialUri m_uri;

@@ -62,11 +62,7 @@ int CSocketLink::Open()
             fd = -1;
             continue;
         }
-        pollfd pf = {fd, POLLOUT, 0};
-        int soerr = ETIMEDOUT;
-        socklen_t len = sizeof soerr;
-        if (poll(&pf, 1, kConnectMs) > 0)
-            getsockopt(fd, SOL_SOCKET, SO_ERROR, &soerr, &len);
+        const int soerr = WaitConnected(fd, kConnectMs, [this] { return StopRequested(); });
         if (soerr != 0) {
             err = soerr;
             close(fd);

@@ -157,7 +157,7 @@ public:
     std::vector<int> channels;
     std::vector<int> printerEnds;
 
-    int Connect(const uint8_t[6], int channel, int& err) override
+    int Connect(const uint8_t[6], int channel, const std::function<bool()>&, int& err) override
     {
         channels.push_back(channel);
         if (connectError) {
@@ -181,7 +181,8 @@ public:
         int queued = 0;
         return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
     }
-    int SerialPortChannel(const uint8_t[6], int& err, std::string& detail) override
+    int SerialPortChannel(const uint8_t[6], const std::function<bool()>&, int& err,
+                          std::string&) override
     {
         ++sdpAsked;
         err = sdpError;

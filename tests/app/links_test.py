@@ -507,7 +507,12 @@ def case_bluetooth():
         m.PairDevice("hci0", "00:11:22:33:44:66", 0x5a020c)
         m.AddDevice("hci0", "AA:BB:CC:DD:EE:FF", "MTP-II")  # seen, not paired
 
-        res = run([ARGS.app, "devices", "-o", "verbose=1"], env=bluez.env, check_rc=False)
+        # The client commands with the server's sanitizer settings (PAPPL's
+        # own leaks suppressed).
+        settings = Server(ARGS.app)
+        shutil.rmtree(settings.dir)
+        client_env = dict(settings.env, DBUS_SYSTEM_BUS_ADDRESS=bluez.address, SNAP_COMMON=work)
+        res = run([ARGS.app, "devices", "-o", "verbose=1"], env=client_env, check_rc=False)
         out = res.stdout.decode(errors="replace")
         check(res.returncode == 0, "devices exited %d:\n%s%s"
               % (res.returncode, out, res.stderr.decode(errors="replace")))
@@ -519,7 +524,8 @@ def case_bluetooth():
         check("Pixel" not in out, "devices lists a phone:\n" + out)
         log("devices: %s" % "; ".join(l.strip() for l in out.splitlines() if "Bluetooth" in l))
 
-        res = run([ARGS.app, "drivers", "-o", "device-id=MDL:MTP-II_4F3A;"], check_rc=False)
+        res = run([ARGS.app, "drivers", "-o", "device-id=MDL:MTP-II_4F3A;"], env=client_env,
+                  check_rc=False)
         check(res.returncode == 0 and res.stdout.decode().startswith("escpos-58 "),
               "drivers for a device ID: %d %s" % (res.returncode, res.stdout.decode()))
 
@@ -532,6 +538,17 @@ def case_bluetooth():
             model = srv.attributes("pocket").get("printer-make-and-model")
             check(model == "bandrill Paperang-compatible Pocket Printer",
                   "pocket printer added with %r" % model)
+            # PAPPL saves such a printer with the driver "auto": it comes
+            # back with its driver, BlueZ asked or not.
+            srv.stop()
+            srv.env.pop("DBUS_SYSTEM_BUS_ADDRESS")
+            srv.start()
+            model = srv.attributes("pocket").get("printer-make-and-model")
+            check(model == "bandrill Paperang-compatible Pocket Printer",
+                  "after a restart the pocket printer is %r" % model)
+            srv.stop()
+            srv.env.update(DBUS_SYSTEM_BUS_ADDRESS=bluez.address)
+            srv.start()
 
             # A job for a printer that cannot be reached waits, saying why.
             bluez.power(False)
