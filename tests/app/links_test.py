@@ -10,15 +10,11 @@ since PAPPL's listing also sends mDNS and SNMP queries).
 import argparse
 import os
 import re
-import select
 import shutil
-import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
-import tty
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -26,85 +22,13 @@ import app_test  # noqa: E402
 from app_test import raster, run_filter, workdir  # noqa: E402
 from appserver import Failure, Server, check, log, run  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from printer_emulator import PrinterEmulator  # noqa: E402
+
 ARGS = None
 
 
 # ---------------------------------------------------------------- serial
-
-class Printer(threading.Thread):
-    """The printer's end of a pseudo-terminal: reads at the line's rate
-    (bytes a second), may stop for a while after some bytes, or go away
-    (close the terminal) after some bytes."""
-
-    def __init__(self, master, rate, stop_at=None, stop_s=0, vanish_at=None, accept=None):
-        super().__init__(daemon=True)
-        self.master = master
-        self.accept = accept
-        self.rate = rate
-        self.stop_at, self.stop_s, self.vanish_at = stop_at, stop_s, vanish_at
-        self.data = bytearray()
-        self.lock = threading.Lock()
-        self.quit = threading.Event()
-        self.start()
-
-    def count(self):
-        with self.lock:
-            return len(self.data)
-
-    def run(self):
-        if self.accept:
-            self.master = self.accept()
-        start = time.monotonic()
-        stopped = False
-        while not self.quit.is_set():
-            n = self.count()
-            if self.vanish_at is not None and n >= self.vanish_at:
-                os.close(self.master)
-                self.master = None
-                return
-            if self.stop_at is not None and not stopped and n >= self.stop_at:
-                stopped = True
-                if self.stop_s < 0:
-                    self.quit.wait()
-                    return
-                time.sleep(self.stop_s)
-                start = time.monotonic() - n / self.rate
-            allowed = int((time.monotonic() - start) * self.rate) - n
-            for limit in (self.vanish_at, None if stopped else self.stop_at):
-                if limit is not None:
-                    allowed = min(allowed, limit - n)
-            if allowed < 1:
-                time.sleep(0.005)
-                continue
-            ready, _, _ = select.select([self.master], [], [], 0.05)
-            if not ready:
-                continue
-            try:
-                chunk = os.read(self.master, min(allowed, 65536))
-            except OSError:
-                chunk = b""  # no terminal end open yet
-            if not chunk:
-                time.sleep(0.01)
-                continue
-            with self.lock:
-                self.data += chunk
-
-    def finish(self):
-        self.quit.set()
-        self.join(30)
-        if self.master is not None:
-            os.close(self.master)
-            self.master = None
-        return bytes(self.data)
-
-
-def pty():
-    """A pseudo-terminal: (master, slave, path). The test keeps the slave
-    open too, so that the terminal lives until the printer end closes."""
-    master, slave = os.openpty()
-    tty.setraw(master)
-    return master, slave, os.ttyname(slave)
-
 
 def receipt(work, name, lines, pages=3):
     """A receipt of pages as PWG raster, and the filter's stream for it."""
@@ -120,20 +44,19 @@ def case_serial():
     work = workdir("bandrill-links-serial-")
     with Server(ARGS.app) as srv:
         for baud, lines in ((9600, 40), (115200, 300)):
-            master, slave, path = pty()
             name = "r%d" % baud
-            srv.add_uri(name, "escpos-58",
-                        "serial:%s?baud=%d+bits=8+parity=none+flow=rtscts" % (path, baud))
             pwg, want = receipt(work, name, lines)
-            printer = Printer(master, baud // 10)
-            # A raster job is answered when the job has ended.
-            started = time.monotonic()
-            job = srv.print_job(name, pwg, "image/pwg-raster")
-            took = time.monotonic() - started
-            taken = printer.count()
-            info = srv.wait_job(name, job)
-            got = printer.finish()
-            os.close(slave)
+            # The printer reads at the line's rate.
+            with PrinterEmulator.on_pty(family="escpos", rate=baud // 10) as emu:
+                srv.add_uri(name, "escpos-58",
+                            "serial:%s?baud=%d+bits=8+parity=none+flow=rtscts" % (emu.tty, baud))
+                # A raster job is answered when the job has ended.
+                started = time.monotonic()
+                job = srv.print_job(name, pwg, "image/pwg-raster")
+                took = time.monotonic() - started
+                taken = emu.total
+                info = srv.wait_job(name, job)
+                got = emu.data
             check(info.get("job-state") == "completed", "%d baud: %s" % (baud, info))
             check(taken == len(want),
                   "%d baud: the job ended with %d of %d bytes taken" % (baud, taken, len(want)))
@@ -146,51 +69,19 @@ def case_serial():
                 % (baud, len(want), took))
 
 
-class Device:
+def device(kind, rate=11520):
     """A printer for a link test: a pseudo-terminal (serial:) or a TCP port
-    on loopback with a small receive window (socket://), read by a Printer
-    thread once the application connects."""
+    on loopback with a small receive buffer (socket://); (emulator, URI,
+    what the job's messages call it)."""
+    if kind == "serial":
+        emu = PrinterEmulator.on_pty(family="escpos", rate=rate).start()
+        return emu, "serial:%s?baud=115200+flow=rtscts" % emu.tty, "serial printer on " + emu.tty
+    emu = PrinterEmulator(family="escpos", rate=rate).start()
+    return (emu, "socket://127.0.0.1:%d/" % emu.port, "printer at 127.0.0.1:%d" % emu.port)
 
-    def __init__(self, kind):
-        self.kind = kind
-        self.slave = self.listener = None
-        if kind == "serial":
-            self.master, self.slave, path = pty()
-            self.uri = "serial:%s?baud=115200+flow=rtscts" % path
-            self.name = "serial printer on " + path
-        else:
-            self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-            self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-            self.listener.bind(("127.0.0.1", 0))
-            self.listener.listen(1)
-            port = self.listener.getsockname()[1]
-            self.uri = "socket://127.0.0.1:%d/" % port
-            self.name = "printer at 127.0.0.1:%d" % port
-        self.printer = None
 
-    def option(self, text):
-        return self.uri + ("+" if "?" in self.uri else "?") + text
-
-    def read(self, **plan):
-        if self.kind == "serial":
-            self.printer = Printer(self.master, 11520, **plan)
-        else:
-            listener = self.listener
-
-            def accepted():
-                listener.settimeout(60)
-                conn, _ = listener.accept()
-                return conn.detach()
-            self.printer = Printer(None, 11520, accept=accepted, **plan)
-        return self.printer
-
-    def close(self):
-        data = self.printer.finish() if self.printer else b""
-        if self.slave is not None:
-            os.close(self.slave)
-        if self.listener is not None:
-            self.listener.close()
-        return data
+def with_option(uri, text):
+    return uri + ("+" if "?" in uri else "?") + text
 
 
 def case_link_faults():
@@ -205,20 +96,29 @@ def case_link_faults():
     with Server(ARGS.app) as srv:
         # Stops for 5 s after 4 KB: the terminal's buffer fills and the
         # link waits, then goes on.
-        dev = Device("serial")
-        srv.add_uri("stall", "escpos-58", dev.uri)
-        printer = dev.read(stop_at=4096, stop_s=5)
-        started = time.monotonic()
-        job = srv.print_job("stall", pwg, "image/pwg-raster")
-        info = srv.wait_job("stall", job)
-        # What the terminal still held when the job ended: a pseudo-terminal
-        # buffers what its writer cannot see (a serial port's queue is seen
-        # and waited for), so the printer reads on until it has everything.
-        held = len(want) - printer.count()
-        deadline = time.time() + 30
-        while printer.count() < len(want) and time.time() < deadline:
-            time.sleep(0.1)
-        got = dev.close()
+        emu, uri, _ = device("serial")
+        try:
+            srv.add_uri("stall", "escpos-58", uri)
+            emu.vanish("stall", after=4096)
+
+            def resume():
+                emu.wait_bytes(4096, timeout=60)
+                time.sleep(5)
+                emu.resume()
+            waker = threading.Thread(target=resume)
+            waker.start()
+            started = time.monotonic()
+            job = srv.print_job("stall", pwg, "image/pwg-raster")
+            info = srv.wait_job("stall", job)
+            waker.join()
+            # What the terminal still held when the job ended: a
+            # pseudo-terminal buffers what its writer cannot see (a serial
+            # port's queue is seen and waited for), so the printer reads on.
+            held = len(want) - emu.total
+            emu.wait_bytes(len(want), timeout=30)
+            got = emu.data
+        finally:
+            emu.stop()
         check(info.get("job-state") == "completed", "stall: %s" % info)
         check(got == want, "stall: %d bytes of %d, or out of order" % (len(got), len(want)))
         check(time.monotonic() - started >= 5, "stall: the stop was not felt")
@@ -227,17 +127,19 @@ def case_link_faults():
 
         for kind in ("serial", "socket"):
             # Goes away after 4 KB, in the first page.
-            dev = Device(kind)
-            srv.add_uri("gone-" + kind, "escpos-58", dev.uri)
-            dev.read(vanish_at=4096)
-            job = srv.print_job("gone-" + kind, pwg if kind == "serial" else longer,
-                                "image/pwg-raster", expect_ok=False)
-            info = srv.wait_job("gone-" + kind, job)
-            dev.close()
+            emu, uri, name = device(kind)
+            try:
+                srv.add_uri("gone-" + kind, "escpos-58", uri)
+                emu.vanish("reset", after=4096)
+                job = srv.print_job("gone-" + kind, pwg if kind == "serial" else longer,
+                                    "image/pwg-raster", expect_ok=False)
+                info = srv.wait_job("gone-" + kind, job)
+            finally:
+                emu.stop()
             message = info.get("job-state-message", "")
             pages = int(info.get("job-impressions-completed", "0"))
             check(info.get("job-state") == "aborted", "%s gone: %s" % (kind, info))
-            check(dev.name in message and "broke" in message, "%s gone: no reason in %s"
+            check(name in message and "broke" in message, "%s gone: no reason in %s"
                   % (kind, info))
             # A socket's queue shows what the printer has not taken; a
             # pseudo-terminal hides up to 18 KB, the first page here.
@@ -246,36 +148,41 @@ def case_link_faults():
             log("%s printer that goes away: aborted, %d pages counted (%s)" % (kind, pages, message))
 
             # Takes nothing: the deadline (2 s here) ends the job.
-            dev = Device(kind)
-            srv.add_uri("dead-" + kind, "escpos-58", dev.option("timeout=2"))
-            dev.read(stop_at=0, stop_s=-1)
-            job = srv.print_job("dead-" + kind, pwg, "image/pwg-raster", expect_ok=False)
-            info = srv.wait_job("dead-" + kind, job)
-            dev.close()
+            emu, uri, _ = device(kind)
+            try:
+                srv.add_uri("dead-" + kind, "escpos-58", with_option(uri, "timeout=2"))
+                emu.pause()
+                job = srv.print_job("dead-" + kind, pwg, "image/pwg-raster", expect_ok=False)
+                info = srv.wait_job("dead-" + kind, job)
+            finally:
+                emu.stop()
             check(info.get("job-state") == "aborted" and
                   "has taken no data for 2 s" in info.get("job-state-message", ""),
                   "%s deadline: %s" % (kind, info))
             log("%s printer that takes nothing: aborted (%s)" % (kind, info.get("job-state-message")))
 
         # Takes nothing, default deadline (60 s): Cancel-Job gets through.
-        dev = Device("socket")
-        srv.add_uri("stuck", "escpos-58", dev.uri)
-        dev.read(stop_at=0, stop_s=-1)
-        submit = threading.Thread(target=srv.print_job, args=("stuck", pwg, "image/pwg-raster"),
-                                  kwargs={"expect_ok": False})
-        submit.start()
-        deadline = time.time() + 30
-        jobs = []
-        while not jobs and time.time() < deadline:
-            jobs = srv.active_jobs("stuck")
-            time.sleep(0.2)
-        check(jobs, "cancel: no job")
-        time.sleep(3)  # the link is blocked by now
-        cancelled = time.monotonic()
-        srv.cancel("stuck", jobs[0])
-        info = srv.wait_job("stuck", jobs[0], timeout=20)
-        submit.join(30)
-        dev.close()
+        emu, uri, _ = device("socket")
+        try:
+            srv.add_uri("stuck", "escpos-58", uri)
+            emu.pause()
+            submit = threading.Thread(target=srv.print_job,
+                                      args=("stuck", pwg, "image/pwg-raster"),
+                                      kwargs={"expect_ok": False})
+            submit.start()
+            deadline = time.time() + 30
+            jobs = []
+            while not jobs and time.time() < deadline:
+                jobs = srv.active_jobs("stuck")
+                time.sleep(0.2)
+            check(jobs, "cancel: no job")
+            time.sleep(3)  # the link is blocked by now
+            cancelled = time.monotonic()
+            srv.cancel("stuck", jobs[0])
+            info = srv.wait_job("stuck", jobs[0], timeout=20)
+            submit.join(30)
+        finally:
+            emu.stop()
         check(info.get("job-state") == "canceled", "cancel: %s" % info)
         log("a job stuck on a printer that takes nothing: cancelled in %.1f s"
             % (time.monotonic() - cancelled))
