@@ -18,34 +18,23 @@ Pacing PacingForModel(int model)
     Pacing p;
     switch (model) {
     case kModelPaperang:
-        // Pocket printers print a few centimetres a second and show white
-        // lines when data comes faster: 256-byte chunks 20 ms apart, and
-        // the link kept open until the printer has printed what it holds.
-        p.chunk = 256;
-        p.pauseMs = 20;
-        p.bufferBytes = 8192;
-        p.drainRate = 2048;
-        p.maxDrainMs = 5000;
-        break;
     case kModelPeriPage:
-        // PeriPage needs a longer pause between chunks.
+        // Pocket printers print a few centimetres a second and show white
+        // lines when data comes faster: 256-byte chunks 20 ms apart (50 ms
+        // for PeriPage), and the link kept open until the printer has
+        // printed what it holds.
         p.chunk = 256;
-        p.pauseMs = 50;
+        p.pauseMs = model == kModelPeriPage ? 50 : 20;
         p.bufferBytes = 8192;
         p.drainRate = 2048;
         p.maxDrainMs = 5000;
         break;
     case kModelESCPOS:
-        // Receipt printers take data as fast as a serial link brings it
-        // and print 50 to 100 mm a second.
-        p.chunk = 4096;
-        p.bufferBytes = 4096;
-        p.drainRate = 16384;
-        p.maxDrainMs = 2000;
-        break;
     case kModelTSPL:
     case kModelCPCL:
-        // Label printers take a whole label into memory before printing it.
+        // Receipt printers take data as fast as a serial link brings it
+        // and print 50 to 100 mm a second; label printers take a whole
+        // label into memory before printing it.
         p.chunk = 4096;
         p.bufferBytes = 4096;
         p.drainRate = 16384;

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <pty.h>
 #include <string>
 #include <sys/stat.h>
@@ -24,6 +23,7 @@
 #include "PrinterFamilies.h"
 #include "Sdp.h"
 #include "SerialDevice.h"
+#include "TempDir.h"
 
 using namespace bandrill_app;
 
@@ -177,26 +177,20 @@ class FileDevices : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/bandrill-filedev-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
         char real[PATH_MAX];
-        ASSERT_NE(realpath(tmpl, real), nullptr);
+        ASSERT_NE(realpath(m_tmp.path().c_str(), real), nullptr);
         m_root = real;
         m_allowed = m_root + "/allowed";
         m_elsewhere = m_root + "/elsewhere";
         ASSERT_EQ(mkdir(m_allowed.c_str(), 0755), 0);
         ASSERT_EQ(mkdir((m_allowed + "/sub").c_str(), 0755), 0);
         ASSERT_EQ(mkdir(m_elsewhere.c_str(), 0755), 0);
-        std::ofstream(m_allowed + "/file.prn") << "x";
+        ASSERT_TRUE(testing_support::WriteFile(m_allowed + "/file.prn", "x"));
         ASSERT_EQ(symlink(m_elsewhere.c_str(), (m_allowed + "/out").c_str()), 0);
         ASSERT_EQ(symlink("sub", (m_allowed + "/in").c_str()), 0);
         ASSERT_EQ(symlink("/etc/passwd", (m_allowed + "/passwd").c_str()), 0);
     }
-    void TearDown() override
-    {
-        std::string cmd = "rm -rf '" + m_root + "'";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
-    }
+    testing_support::TempDir m_tmp;
     std::string m_root, m_allowed, m_elsewhere;
 };
 

@@ -10,7 +10,6 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <mutex>
 #include <poll.h>
 #include <pty.h>
@@ -29,6 +28,7 @@
 #include "DeviceUri.h"
 #include "PrinterFamilies.h"
 #include "SerialDevice.h"
+#include "TempDir.h"
 
 using namespace bandrill_app;
 
@@ -492,26 +492,16 @@ class FileLinks : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/bandrill-filelink-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
         char real[PATH_MAX];
-        ASSERT_NE(realpath(tmpl, real), nullptr);
+        ASSERT_NE(realpath(m_tmp.path().c_str(), real), nullptr);
         m_root = real;
         m_out = m_root + "/out";
         m_elsewhere = m_root + "/elsewhere";
         ASSERT_EQ(mkdir(m_out.c_str(), 0755), 0);
         ASSERT_EQ(mkdir(m_elsewhere.c_str(), 0755), 0);
     }
-    void TearDown() override
-    {
-        const std::string cmd = "rm -rf '" + m_root + "'";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
-    }
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream f(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    }
+    static std::string Read(const std::string& path) { return testing_support::ReadFile(path); }
+    testing_support::TempDir m_tmp;
     std::string m_root, m_out, m_elsewhere;
 };
 

@@ -627,7 +627,9 @@ CASES = {
 }
 
 
-def main():
+def main(cases=CASES):
+    """Runs the case the command line names, of cases (the other test
+    scripts of the application hand theirs)."""
     global ARGS
     p = argparse.ArgumentParser()
     p.add_argument("--app", required=True)
@@ -637,10 +639,10 @@ def main():
     p.add_argument("--decoder", required=True)
     p.add_argument("--cmake", default="")
     p.add_argument("--build", default="")
-    p.add_argument("case", choices=sorted(CASES))
+    p.add_argument("case", choices=sorted(cases))
     ARGS = p.parse_args()
     try:
-        CASES[ARGS.case]()
+        cases[ARGS.case]()
     except Failure as e:
         log("FAIL: %s" % e)
         return 1

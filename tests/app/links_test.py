@@ -7,7 +7,6 @@ since PAPPL's listing also sends mDNS and SNMP queries).
 
   links_test.py --app APP --filter FILTER --ppd-dir DIR --raster HELPER --decoder DECODE CASE
 """
-import argparse
 import os
 import re
 import shutil
@@ -25,9 +24,6 @@ from appserver import Failure, Server, check, log, run  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from printer_emulator import PrinterEmulator  # noqa: E402
 
-ARGS = None
-
-
 # ---------------------------------------------------------------- serial
 
 def receipt(work, name, lines, pages=3):
@@ -42,7 +38,7 @@ def case_serial():
     115200 baud with RTS/CTS, in order, and the job completed only once
     the printer has read the last byte."""
     work = workdir("bandrill-links-serial-")
-    with Server(ARGS.app) as srv:
+    with Server(app_test.ARGS.app) as srv:
         for baud, lines in ((9600, 40), (115200, 300)):
             name = "r%d" % baud
             pwg, want = receipt(work, name, lines)
@@ -93,7 +89,7 @@ def case_link_faults():
     pwg, want = receipt(work, "big", 300)
     # Pages larger than what a TCP receiver takes in before it reads.
     longer, _ = receipt(work, "longer", 1000)
-    with Server(ARGS.app) as srv:
+    with Server(app_test.ARGS.app) as srv:
         # Stops for 5 s after 4 KB: the terminal's buffer fills and the
         # link waits, then goes on.
         emu, uri, _ = device("serial")
@@ -239,7 +235,7 @@ def case_file_devices():
     with open(os.path.join(outside, "passwd"), "w") as f:
         f.write("root:x:0:0\n")
     os.symlink(outside, os.path.join(allowed, "link-out"))
-    with Server(ARGS.app) as srv:
+    with Server(app_test.ARGS.app) as srv:
         srv.env["BANDRILL_FILE_DEVICE_DIRS"] = allowed
         srv.stop()
         srv.start()
@@ -416,10 +412,10 @@ def case_bluetooth():
 
         # The client commands with the server's sanitizer settings (PAPPL's
         # own leaks suppressed).
-        settings = Server(ARGS.app)
+        settings = Server(app_test.ARGS.app)
         shutil.rmtree(settings.dir)
         client_env = dict(settings.env, DBUS_SYSTEM_BUS_ADDRESS=bluez.address, SNAP_COMMON=work)
-        res = run([ARGS.app, "devices", "-o", "verbose=1"], env=client_env, check_rc=False)
+        res = run([app_test.ARGS.app, "devices", "-o", "verbose=1"], env=client_env, check_rc=False)
         out = res.stdout.decode(errors="replace")
         check(res.returncode == 0, "devices exited %d:\n%s%s"
               % (res.returncode, out, res.stderr.decode(errors="replace")))
@@ -431,12 +427,12 @@ def case_bluetooth():
         check("Pixel" not in out, "devices lists a phone:\n" + out)
         log("devices: %s" % "; ".join(l.strip() for l in out.splitlines() if "Bluetooth" in l))
 
-        res = run([ARGS.app, "drivers", "-o", "device-id=MDL:MTP-II_4F3A;"], env=client_env,
+        res = run([app_test.ARGS.app, "drivers", "-o", "device-id=MDL:MTP-II_4F3A;"], env=client_env,
                   check_rc=False)
         check(res.returncode == 0 and res.stdout.decode().startswith("escpos-58 "),
               "drivers for a device ID: %d %s" % (res.returncode, res.stdout.decode()))
 
-        with Server(ARGS.app) as srv:
+        with Server(app_test.ARGS.app) as srv:
             srv.env.update(DBUS_SYSTEM_BUS_ADDRESS=bluez.address)
             srv.stop()
             srv.start()
@@ -478,7 +474,7 @@ def case_bluetooth():
         # when no avahi-daemon runs, after which the server neither adds a
         # printer from that page nor stops on SIGTERM: this server lists
         # once and is killed.
-        srv = Server(ARGS.app)
+        srv = Server(app_test.ARGS.app)
         srv.env.update(DBUS_SYSTEM_BUS_ADDRESS=bluez.address)
         srv.start()
         try:
@@ -520,27 +516,5 @@ CASES = {
 }
 
 
-def main():
-    global ARGS
-    p = argparse.ArgumentParser()
-    p.add_argument("--app", required=True)
-    p.add_argument("--filter", required=True)
-    p.add_argument("--ppd-dir", required=True)
-    p.add_argument("--raster", required=True)
-    p.add_argument("--decoder", required=True)
-    p.add_argument("case", choices=sorted(CASES))
-    ARGS = p.parse_args()
-    app_test.ARGS = ARGS
-    try:
-        CASES[ARGS.case]()
-    except Failure as e:
-        log("FAIL: %s" % e)
-        return 1
-    for d in app_test.WORKDIRS:
-        shutil.rmtree(d, ignore_errors=True)
-    log("PASS")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(app_test.main(CASES))
