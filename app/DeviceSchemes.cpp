@@ -56,24 +56,12 @@ std::mutex g_lock;
 std::set<pappl_device_t*> g_devices; // those of the application's schemes
 std::string g_spool;
 
-std::string DefaultSpool()
-{
-    // As PAPPL's main loop chooses it.
-    const std::string base = program_invocation_short_name;
-    if (const char* snap = getenv("SNAP_COMMON"))
-        return std::string(snap) + "/" + base + ".d";
-    if (getuid() == 0)
-        return "/var/spool/" + base;
-    if (const char* home = getenv("HOME"))
-        return std::string(home) + "/.config/" + base + ".d";
-    const char* tmp = getenv("TMPDIR");
-    return std::string(tmp ? tmp : "/tmp") + "/" + base + std::to_string(getuid()) + ".d";
-}
-
+// The default folder of file:// devices: "output" in the spool, once the
+// system callback has chosen the spool.
 std::string OutputDir()
 {
     std::lock_guard<std::mutex> lock(g_lock);
-    return (g_spool.empty() ? DefaultSpool() : g_spool) + "/output";
+    return g_spool.empty() ? std::string() : g_spool + "/output";
 }
 
 std::vector<std::string> AllowedDirs()
@@ -82,7 +70,7 @@ std::vector<std::string> AllowedDirs()
     const std::string output = OutputDir();
     // The default folder is made when first needed (the spool exists by
     // then: PAPPL makes it when the server starts).
-    if (!list)
+    if (!list && !output.empty())
         mkdir(output.c_str(), 0755);
     return FileDeviceDirs(list, output);
 }

@@ -16,9 +16,9 @@ namespace bandrill_app {
 // SNMP). Call before papplMainloop: the client commands list devices too.
 void AddDeviceSchemes();
 
-// The server's spool folder; its "output" folder is where file://
-// devices may write unless BANDRILL_FILE_DEVICE_DIRS says otherwise. By
-// default the folder PAPPL's main loop chooses.
+// The server's spool folder, as the system callback chooses it; its
+// "output" folder is where file:// devices may write unless
+// BANDRILL_FILE_DEVICE_DIRS says otherwise.
 void SetSpoolDirectory(const std::string& dir);
 
 // Whether a printer may be created with the device URI (syntax, allowed

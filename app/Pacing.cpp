@@ -1,7 +1,5 @@
 #include "Pacing.h"
 
-#include "PrinterFamilies.h"
-
 namespace bandrill_app {
 
 int Pacing::DrainMs(long long sent) const
@@ -16,33 +14,8 @@ int Pacing::DrainMs(long long sent) const
 Pacing PacingForModel(int model)
 {
     Pacing p;
-    switch (model) {
-    case kModelPaperang:
-    case kModelPeriPage:
-        // Pocket printers print a few centimetres a second and show white
-        // lines when data comes faster: 256-byte chunks 20 ms apart (50 ms
-        // for PeriPage), and the link kept open until the printer has
-        // printed what it holds.
-        p.chunk = 256;
-        p.pauseMs = model == kModelPeriPage ? 50 : 20;
-        p.bufferBytes = 8192;
-        p.drainRate = 2048;
-        p.maxDrainMs = 5000;
-        break;
-    case kModelESCPOS:
-    case kModelTSPL:
-    case kModelCPCL:
-        // Receipt printers take data as fast as a serial link brings it
-        // and print 50 to 100 mm a second; label printers take a whole
-        // label into memory before printing it.
-        p.chunk = 4096;
-        p.bufferBytes = 4096;
-        p.drainRate = 16384;
-        p.maxDrainMs = 2000;
-        break;
-    default:
-        break;
-    }
+    if (const PrinterFamily* family = FindPrinterFamily(model))
+        static_cast<LinkPacing&>(p) = family->pacing;
     return p;
 }
 

@@ -5,24 +5,21 @@
 #pragma once
 
 #include "DeviceUri.h"
+#include "PrinterFamilies.h"
 
 namespace bandrill_app {
 
-struct Pacing {
-    int chunk = 0;       // bytes per write; 0: as they come
-    int pauseMs = 0;     // after each chunk
-    int bufferBytes = 0; // what the printer holds once the link has drained
-    int drainRate = 0;   // bytes a second it works that off
-    int maxDrainMs = 0;  // the longest end-of-job wait
+// The family's pacing (chunk, pause, what the printer holds) and the
+// link's deadline.
+struct Pacing : LinkPacing {
     int timeoutSec = 60; // a printer that takes no byte for this long fails the job
 
     // The end-of-job wait after sent bytes of the job have left the link.
     int DrainMs(long long sent) const;
 };
 
-// The family's defaults by model number (*cupsModelNumber); links to
-// unknown models are not paced. (These belong in the family's row of the
-// family table once it carries per-family data.)
+// The defaults of the family of a model number (*cupsModelNumber), from
+// its row in the family table; links to unknown models are not paced.
 Pacing PacingForModel(int model);
 
 // The family's pacing with a printer's overrides from its device URI.

@@ -6,6 +6,7 @@
 // the output is deterministic.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -262,18 +263,23 @@ std::string TwoPages(int media, bool compress)
 
 void DecodeSeeds()
 {
-    // Language byte, limit byte (1 KiB << 8 = 256 KiB per page), stream.
-    auto put = [](const char* name, int lang, const std::string& stream) {
-        Put("decode", name, std::string(1, static_cast<char>(lang)) + '\x08' + stream);
+    // Language byte (the family's row in the table; one past the last:
+    // guessed), limit byte (1 KiB << 8 = 256 KiB per page), stream.
+    auto put = [](const char* name, const char* language, const std::string& stream) {
+        const std::vector<PrinterFamily>& families = PrinterFamilies();
+        size_t row = 0;
+        while (row < families.size() && (!language || std::strcmp(families[row].language, language)))
+            ++row;
+        Put("decode", name, std::string(1, static_cast<char>(row)) + '\x08' + stream);
     };
-    put("tspl_gap", 0, TwoPages<CPrinterTSPL>(1, false));
-    put("tspl_bline_zlib", 0, TwoPages<CPrinterTSPL>(2, true));
-    put("escpos_continuous", 1, TwoPages<CPrinterESCPOS>(0, false));
-    put("peripage_recording", 2, TwoPages<CPrinterPeriPage>(5, false));
-    put("peripage_gap", 2, TwoPages<CPrinterPeriPage>(1, false));
-    put("cpcl_gap", 3, TwoPages<CPrinterCPCL>(1, false));
-    put("paperang_continuous", 4, TwoPages<CPrinterPaperang>(0, false));
-    put("paperang_gap_guessed", 5, TwoPages<CPrinterPaperang>(1, false));
+    put("tspl_gap", "tspl", TwoPages<CPrinterTSPL>(1, false));
+    put("tspl_bline_zlib", "tspl", TwoPages<CPrinterTSPL>(2, true));
+    put("escpos_continuous", "escpos", TwoPages<CPrinterESCPOS>(0, false));
+    put("peripage_recording", "peripage", TwoPages<CPrinterPeriPage>(5, false));
+    put("peripage_gap", "peripage", TwoPages<CPrinterPeriPage>(1, false));
+    put("cpcl_gap", "cpcl", TwoPages<CPrinterCPCL>(1, false));
+    put("paperang_continuous", "paperang", TwoPages<CPrinterPaperang>(0, false));
+    put("paperang_gap_guessed", nullptr, TwoPages<CPrinterPaperang>(1, false));
 }
 
 } // namespace

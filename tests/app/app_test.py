@@ -26,8 +26,9 @@ from appserver import Failure, Server, check, log, run  # noqa: E402
 
 ARGS = None
 
-DRIVERS = ["tspl-203", "tspl-300", "escpos-58", "escpos-80", "cpcl", "paperang",
-           "peripage-384", "peripage-576"]
+# The drivers of the family table (bandrill-families --drivers):
+# name -> (model, language, dpi, head dots).
+DRIVERS = {}
 
 
 WORKDIRS = []
@@ -120,10 +121,16 @@ def case_attributes():
     with Server(ARGS.app) as srv:
         for d in DRIVERS:
             srv.add(d, d)
+        check(set(EXPECTED) <= set(DRIVERS), "drivers gone: %s" % (set(EXPECTED) - set(DRIVERS)))
         for d in DRIVERS:
-            res, first, default, tracking, dark, speed, has, lacks = EXPECTED[d]
             a = srv.attributes(d)
             what = "%s: " % d
+            check(a.get("printer-resolution-supported") == "%ddpi" % DRIVERS[d][2],
+                  what + "resolution %r" % a.get("printer-resolution-supported"))
+            if d not in EXPECTED:
+                log("%s: no expectations beyond the family table's" % d)
+                continue
+            res, first, default, tracking, dark, speed, has, lacks = EXPECTED[d]
             check(a.get("printer-resolution-supported") == res, what + "resolution %r" % a.get("printer-resolution-supported"))
             media = a.get("media-supported", "").split(",")
             check(media and media[0] == first, what + "media-supported starts %r" % media[:2])
@@ -143,7 +150,7 @@ def case_attributes():
                   what + "raster types %r" % a.get("pwg-raster-document-type-supported"))
             fmts = a.get("document-format-supported", "")
             for f in ("image/pwg-raster", "image/urf", "image/png", "image/jpeg",
-                      "application/vnd.bandrill-" + d.split("-")[0]):
+                      "application/vnd.bandrill-" + DRIVERS[d][1]):
                 check(f in fmts, what + "%s not in document-format-supported %s" % (f, fmts))
             for v in has:
                 check(v + "-supported" in a and v + "-default" in a, what + "no %s" % v)
@@ -213,11 +220,16 @@ def case_pwg():
             check(rc == 0, "%s: bandrill-decode exit %d:\n%s" % (d, rc, listing[-2000:]))
             check(len(pngs) == pages, "%s: %d pages decoded, %d sent" % (d, len(pngs), pages))
             log("%s: %d bytes, same as the filter's, %d pages" % (d, len(got), pages))
-            # No settings at all: the driver's defaults are the PPD's.
+
+        # No settings at all, every driver: the driver's defaults are the PPD's.
+        for d, (model, language, dpi, dots) in DRIVERS.items():
+            pwg = raster("pwg", os.path.join(work, d + "-defaults.pwg"), dots, 240, dpi, 2)
+            ras = raster("cups", os.path.join(work, d + "-defaults.ras"), dots, 240, dpi, 2)
             job = srv.print_job(d, pwg, "image/pwg-raster")
             check(srv.wait_job(d, job).get("job-state") == "completed", "%s defaults" % d)
             check(srv.read_output(d) == run_filter(d, ras, ""),
                   "%s: with the defaults, the app's stream differs from the filter's" % d)
+        log("every driver's defaults: same bytes as the filter")
 
         # A raster wider than the head keeps its left part and says so.
         wide = raster("pwg", os.path.join(work, "wide.pwg"), 500, 120, 203)
@@ -230,6 +242,23 @@ def case_pwg():
         check(rc == 0 and len(pngs) == 1, "wide page: decode %d, %r" % (rc, pngs))
         check(png_size(pngs[0])[0] == 384, "wide page: %r dots wide" % (png_size(pngs[0]),))
         log("wide page: cut to 384 dots with a warning")
+
+        # Wide pages turned a quarter: turned first, then fitted to the head,
+        # as the filter does (a page cut to the head before the turn would
+        # come out 384 dots long instead of 500 dots long).
+        for w, h in ((500, 200), (300, 500)):
+            pwg = raster("pwg", os.path.join(work, "turn-%d.pwg" % w), w, h, 203)
+            ras = raster("cups", os.path.join(work, "turn-%d.ras" % w), w, h, 203)
+            for attrs, options in (([("keyword", "bandrill-rotate", "rotate-270")], "Rotate=3"),
+                                   ([("enum", "orientation-requested", "4")], "Rotate=2")):
+                job = srv.print_job("escpos-58", pwg, "image/pwg-raster", attrs)
+                info = srv.wait_job("escpos-58", job)
+                check(info.get("job-state") == "completed", "turned %dx%d: job %s" % (w, h, info))
+                got = srv.read_output("escpos-58")
+                want = run_filter("escpos-58", ras, options)
+                check(got == want, "turned %dx%d (%s): the app's stream (%d bytes) differs from "
+                      "the filter's (%d bytes)" % (w, h, options, len(got), len(want)))
+        log("wide pages turned a quarter: same bytes as the filter")
 
 
 # ---------------------------------------------------------------- PNG, raw
@@ -637,10 +666,15 @@ def main(cases=CASES):
     p.add_argument("--ppd-dir", required=True)
     p.add_argument("--raster", required=True)
     p.add_argument("--decoder", required=True)
+    p.add_argument("--families", required=True)
     p.add_argument("--cmake", default="")
     p.add_argument("--build", default="")
     p.add_argument("case", choices=sorted(cases))
     ARGS = p.parse_args()
+    out = subprocess.run([ARGS.families, "--drivers"], stdout=subprocess.PIPE, check=True)
+    for line in out.stdout.decode().splitlines():
+        name, model, language, dpi, dots = line.split()
+        DRIVERS[name] = (int(model), language, int(dpi), int(dots))
     try:
         cases[ARGS.case]()
     except Failure as e:
