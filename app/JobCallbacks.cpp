@@ -151,8 +151,10 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     char buffer[65536];
     for (int c = 0; ok && c < copies && !papplJobIsCanceled(job); ++c) {
         lseek(fd, 0, SEEK_SET);
-        ssize_t n;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        ssize_t n = 0;
+        // A cancelled job stops at the next piece: a printer that reads
+        // slowly would otherwise be sent the rest of a large document.
+        while (!papplJobIsCanceled(job) && (n = read(fd, buffer, sizeof buffer)) > 0)
             if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) {
                 papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer.");
                 ok = false;

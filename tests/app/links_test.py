@@ -183,6 +183,36 @@ def case_link_faults():
         log("a job stuck on a printer that takes nothing: cancelled in %.1f s"
             % (time.monotonic() - cancelled))
 
+        # A raw document to a printer that reads slowly: once cancelled,
+        # no more than what was on its way arrives (the kernel's socket
+        # buffers, up to 4 MiB, and the piece being written).
+        size = 16 << 20
+        raw = os.path.join(work, "big.raw")
+        with open(raw, "wb") as f:
+            f.write(b"\x1b@" + b"x" * size)
+        emu, uri, _ = device("socket", rate=2 << 20)
+        try:
+            srv.add_uri("slow", "escpos-58", uri)
+            submit = threading.Thread(target=srv.print_job,
+                                      args=("slow", raw, "application/vnd.bandrill-escpos"),
+                                      kwargs={"expect_ok": False})
+            submit.start()
+            check(emu.wait_bytes(256 << 10, timeout=30), "raw cancel: nothing arrived")
+            jobs = srv.active_jobs("slow")
+            check(jobs, "raw cancel: no job")
+            srv.cancel("slow", jobs[0])
+            at_cancel = emu.total
+            info = srv.wait_job("slow", jobs[0], timeout=30)
+            submit.join(30)
+            emu.wait_closed(timeout=30)
+            after = emu.total - at_cancel
+        finally:
+            emu.stop()
+        check(info.get("job-state") == "canceled", "raw cancel: %s" % info)
+        check(after < 6 << 20, "raw cancel: %d bytes arrived after the cancel (of %d)"
+              % (after, size))
+        log("a raw job cancelled after %d bytes: %d more arrived" % (at_cancel, after))
+
 
 # ---------------------------------------------------------------- file://
 
