@@ -348,6 +348,15 @@ bool DeviceEndJob(pappl_job_t* job, pappl_device_t* device)
     return ok;
 }
 
+bool DeviceFailureReported(pappl_device_t* device, int& error)
+{
+    CDeviceContext* ctx = Context(device);
+    if (!ctx || !ctx->reported)
+        return false;
+    error = ctx->link->ErrorNumber();
+    return true;
+}
+
 namespace {
 
 // A key's value in an IEEE 1284 device ID ("MFG:x;MDL:y;").

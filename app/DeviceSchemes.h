@@ -37,6 +37,10 @@ int CheckAddCommand(int argc, char* argv[]);
 bool DeviceStartJob(pappl_job_t* job, pappl_device_t* device, int model);
 bool DeviceEndPage(pappl_job_t* job, pappl_device_t* device);
 bool DeviceEndJob(pappl_job_t* job, pappl_device_t* device);
+// Whether a device of the application's schemes has already told the job
+// why it failed; error is then the system's error of the failed write (0
+// if the link failed otherwise).
+bool DeviceFailureReported(pappl_device_t* device, int& error);
 
 // papplMainloop's auto-add callback: the driver a device's name suggests
 // (Bluetooth printers report no device ID, only a name).

@@ -89,6 +89,7 @@ void CLink::BeginJob(int jobId, const std::string& jobName)
     if (m_failure != kNone) {
         m_failure = kNone;
         m_error.clear();
+        m_errno = 0;
     }
     JobChanged();
 }
@@ -214,8 +215,10 @@ bool CLink::WriteAll(const char* p, size_t n)
             lastProgress = NowUs();
             continue;
         }
-        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            return Fail(kDropped, DroppedText(errno));
+        if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            m_errno = errno;
+            return Fail(kDropped, DroppedText(m_errno));
+        }
         pollfd pf = {m_fd, POLLOUT, 0};
         const int r = poll(&pf, 1, kSliceMs);
         if (r > 0 && !(pf.revents & POLLOUT) && (pf.revents & (POLLERR | POLLHUP | POLLNVAL))) {
@@ -223,6 +226,7 @@ bool CLink::WriteAll(const char* p, size_t n)
             socklen_t len = sizeof err;
             if (IsSocket() && (getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err == 0))
                 err = EPIPE;
+            m_errno = err;
             return Fail(kDropped, DroppedText(err));
         }
         const long long now = NowUs();

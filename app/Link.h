@@ -60,6 +60,8 @@ public:
 
     Failure Failed() const { return m_failure; }
     const std::string& Error() const { return m_error; }
+    // The system's error of a write that failed (ENOSPC, EPIPE, ...); 0 if none.
+    int ErrorNumber() const { return m_errno; }
     long long BytesSent() const { return m_sent; }
     // Things worth a line in the log since the last call.
     std::string TakeNotes();
@@ -108,6 +110,7 @@ private:
     ILinkJob* m_job = nullptr;
     Failure m_failure = kNone;
     std::string m_error;
+    int m_errno = 0;
     std::string m_notes;
     long long m_sent = 0;
     size_t m_chunkFill = 0;   // bytes of the current chunk written
