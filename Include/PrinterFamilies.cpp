@@ -83,6 +83,19 @@ PrinterDriver RollDriver(const char* name, const char* modelName, int dpi, int h
     return {name, modelName, dpi, headDots, mfg, mdl, roll, {}, nullptr, nullptr, nullptr};
 }
 
+// Pocket printers print a few centimetres a second and show white lines
+// when data comes faster: 256-byte chunks with a pause after each, and the
+// link kept open until the printer has printed what it holds.
+LinkPacing PocketPacing(int pauseMs)
+{
+    return {256, pauseMs, 8192, 2048, 5000};
+}
+
+// Receipt printers take data as fast as a serial link brings it and print
+// 50 to 100 mm a second; label printers take a whole label into memory
+// before printing it.
+const LinkPacing kFastPacing = {4096, 0, 4096, 16384, 2000};
+
 std::vector<PrinterFamily> MakeFamilies()
 {
     // (Built at the first use, so that a table read during static
@@ -122,7 +135,7 @@ std::vector<PrinterFamily> MakeFamilies()
                Offer("MediaMethod"), Offer("Darkness"), Offer("zePrintRate"), Offer("FeedOffset"),
                Offer("AdjustHoriaontal"), Offer("AdjustVertical"), Offer("SetcCommands"),
                Offer("AutoDotted"), Offer("ImageCompress")}),
-         &Create<CPrinterTSPL>},
+         &Create<CPrinterTSPL>, kFastPacing},
         {kModelESCPOS, "ESC/POS", "escpos", "application/vnd.bandrill-escpos", "ESC/POS,ESCPOS",
          {RollDriver("escpos-58", "bandrill ESC/POS Receipt Printer 58 mm", 203, 384,
                      "Generic,bandrill,Xprinter,EPSON,POS58,Printer,GOOJPRT,Rongta,HOIN,ZJiang",
@@ -137,7 +150,7 @@ std::vector<PrinterFamily> MakeFamilies()
          With(ImageSettings(false, true),
               {Offer("FeedOffset", nullptr, kFeedLong), Offer("BandRows"), Offer("CutMode"),
                Offer("CutFeed"), Offer("CashDrawer")}),
-         &Create<CPrinterESCPOS>},
+         &Create<CPrinterESCPOS>, kFastPacing},
         {kModelCPCL, "CPCL", "cpcl", "application/vnd.bandrill-cpcl", "CPCL",
          {LabelDriver("cpcl", "bandrill CPCL Label Printer", 203, 832,
                       "Generic,bandrill,Zebra Technologies,Zebra,HPRT,Xprinter",
@@ -147,12 +160,12 @@ std::vector<PrinterFamily> MakeFamilies()
          With(ImageSettings(false, false),
               {Offer("zeMediaTracking", "Gap", {"Continuous", "Gap", "BLine"}),
                Offer("AdjustHoriaontal")}),
-         &Create<CPrinterCPCL>},
+         &Create<CPrinterCPCL>, kFastPacing},
         {kModelPaperang, "Paperang", "paperang", "application/vnd.bandrill-paperang", "PAPERANG",
          {RollDriver("paperang", "bandrill Paperang-compatible Pocket Printer", 203, 384,
                      "Generic,bandrill,Paperang",
                      "Paperang-compatible Pocket Printer,Paperang,P1,P1S,P2,P2S", "roll58")},
-         ImageSettings(true, true), &Create<CPrinterPaperang>},
+         ImageSettings(true, true), &Create<CPrinterPaperang>, PocketPacing(20)},
         {kModelPeriPage, "PeriPage", "peripage", "application/vnd.bandrill-peripage",
          "PERIPAGE,ESC/POS",
          {RollDriver("peripage-384", "bandrill PeriPage-compatible Pocket Printer 384 dots", 203,
@@ -168,7 +181,7 @@ std::vector<PrinterFamily> MakeFamilies()
                Offer("Darkness", nullptr,
                      {"Default", "0", "1", "2", "3", "4", "5"}),
                Offer("FeedOffset", nullptr, kFeedLong), Offer("BandRows")}),
-         &Create<CPrinterPeriPage>},
+         &Create<CPrinterPeriPage>, PocketPacing(50)},
     };
 }
 

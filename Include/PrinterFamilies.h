@@ -56,6 +56,19 @@ struct PrinterDriver {
     const char* customMax;
 };
 
+// How the family's printers take data over a link slower than the
+// printer's own (Bluetooth or serial): chunks with a pause after each, and
+// what the printer still holds once the link has handed everything over,
+// so that the link waits for the last lines to print before it closes.
+// All zero: as fast as the link takes it, no wait.
+struct LinkPacing {
+    int chunk = 0;       // bytes per write; 0: as they come
+    int pauseMs = 0;     // after each chunk
+    int bufferBytes = 0; // what the printer holds once the link has drained
+    int drainRate = 0;   // bytes a second it prints that off
+    int maxDrainMs = 0;  // the longest end-of-job wait
+};
+
 struct PrinterFamily {
     int model;
     const char* name;        // the printer language, for people
@@ -66,9 +79,9 @@ struct PrinterFamily {
     // The settings the family's PPDs offer, in PPD order.
     std::vector<OfferedSetting> settings;
     CBaseRender* (*create)();  // a new back end, one reference held
-    // Rows grow at the end (pacing of serial and Bluetooth links, the
-    // printer's status query, the identify action), with defaults that
-    // keep the rows above as they are.
+    LinkPacing pacing;         // over Bluetooth and serial links
+    // Rows grow at the end (the printer's status query, the identify
+    // action), with defaults that keep the rows above as they are.
 
     const OfferedSetting* Offer(const char* keyword) const;
     const PrinterDriver* Driver(const char* driverName) const;

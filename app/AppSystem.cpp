@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "Capabilities.h"
+#include "DeviceSchemes.h"
 #include "DocumentFilter.h"
 #include "JobHistory.h"
 #include "StateFile.h"
@@ -130,6 +131,8 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
         spool = dir;
     else
         spool = DefaultPath(app.baseName, "spool", ".d", false);
+    // file:// devices write into its "output" folder by default.
+    SetSpoolDirectory(spool);
 
     pappl_system_t* system = papplSystemCreate(
         ServerOptions(Option("server-options", num_options, options)), base, port,
@@ -147,7 +150,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
 
     // What is the application's for the whole system.
     papplSystemSetPrinterDrivers(system, static_cast<int>(app.drivers.size()), app.drivers.data(),
-                                 nullptr, nullptr, DriverCallback, data);
+                                 AutoAddDriver, nullptr, DriverCallback, data);
     static const std::string strings = WebStrings();
     papplSystemAddStringsData(system, "/en.strings", "en", strings.c_str());
     AddDocumentFilters(system);

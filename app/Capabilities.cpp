@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "JobCallbacks.h"
 #include "JobSettings.h"
@@ -157,13 +158,25 @@ void AddMedia(const Driver& driver, pappl_pr_driver_data_t* data)
 
 } // namespace
 
-bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*, const char*,
-                    pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
+bool DriverCallback(pappl_system_t* system, const char* driver_name, const char* device_uri,
+                    const char*, pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
 {
     const Driver* driver = FindDriver(driver_name);
     if (!driver) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver '%s'.", driver_name);
         return false;
+    }
+    // A new printer's device is checked here; a printer of the saved state
+    // is kept (its jobs fail with the reason) rather than dropped.
+    std::string why;
+    if (!CheckNewDeviceUri(device_uri, why)) {
+        if (papplSystemIsRunning(system)) {
+            papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer not added: device '%s': %s",
+                     device_uri ? device_uri : "", why.c_str());
+            return false;
+        }
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "Device '%s': %s", device_uri ? device_uri : "",
+                 why.c_str());
     }
 
     data->printfile_cb = PrintFile;

@@ -14,8 +14,9 @@ libpoppler-cpp-dev libfreetype-dev libfontconfig-dev
 libgtest-dev libbenchmark-dev
 clang libclang-rt-14-dev
 cups cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils
-libpappl-dev chromium
-libavahi-client-dev libgnutls28-dev libpam0g-dev libusb-1.0-0-dev
+libpappl-dev libsystemd-dev chromium
+dbus python3-dbusmock iproute2
+libavahi-client-dev libgnutls28-dev libjpeg-dev libpam0g-dev libusb-1.0-0-dev
 ghostscript poppler-utils python3 zbar-tools
 dpkg-dev lintian
 fonts-dejavu-core

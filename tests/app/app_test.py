@@ -891,7 +891,9 @@ CASES = {
 }
 
 
-def main():
+def main(cases=CASES):
+    """Runs the case the command line names, of cases (the other test
+    scripts of the application hand theirs)."""
     global ARGS
     p = argparse.ArgumentParser()
     p.add_argument("--app", required=True)
@@ -902,14 +904,14 @@ def main():
     p.add_argument("--families", required=True)
     p.add_argument("--cmake", default="")
     p.add_argument("--build", default="")
-    p.add_argument("case", choices=sorted(CASES))
+    p.add_argument("case", choices=sorted(cases))
     ARGS = p.parse_args()
     out = subprocess.run([ARGS.families, "--drivers"], stdout=subprocess.PIPE, check=True)
     for line in out.stdout.decode().splitlines():
         name, model, language, dpi, dots = line.split()
         DRIVERS[name] = (int(model), language, int(dpi), int(dots))
     try:
-        CASES[ARGS.case]()
+        cases[ARGS.case]()
     except Failure as e:
         log("FAIL: %s" % e)
         return 1

@@ -199,7 +199,8 @@ def case_full_disk():
     os.makedirs(disk)
     run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", disk])
     try:
-        with Server(ARGS.app) as srv:
+        # file:// devices may write into the small disk.
+        with Server(ARGS.app, env={"BANDRILL_FILE_DEVICE_DIRS": disk}) as srv:
             srv.add("p", "escpos-58", device_dir=disk)
             big = os.path.join(work, "big.raw")
             with open(big, "wb") as f:

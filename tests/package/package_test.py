@@ -222,7 +222,8 @@ def print_through_app(tmp, decoder, app_files):
     os.makedirs(state)
     os.makedirs(out)
     os.chmod(out, 0o777)
-    env = dict(os.environ, SNAP_COMMON=state)
+    # file:// devices write only where they are allowed to.
+    env = dict(os.environ, SNAP_COMMON=state, BANDRILL_FILE_DEVICE_DIRS=out)
     port = free_port()
     log_file = os.path.join(state, "server.log")
     server = subprocess.Popen([app, "server", "-o", "server-port=%d" % port, "-o", "listen-hostname=localhost",
