@@ -120,8 +120,8 @@ def family_cases(family):
             ]))
         return out
     if family == "cpcl":
-        return [("cpcl", "bandrill-cpcl.ppd", "cpcl", ["AdjustHoriaontal=1"], [
-            Job(SAMPLE_PNG, ["zeMediaTracking=Gap", "AdjustHoriaontal=0"] + thr, threshold=128,
+        return [("cpcl", "bandrill-cpcl.ppd", "cpcl", ["AdjustHorizontal=1"], [
+            Job(SAMPLE_PNG, ["zeMediaTracking=Gap", "AdjustHorizontal=0"] + thr, threshold=128,
                 present=[b"! 0 200 200 ", b"PAGE - WIDTH "], ends=b"FORM\r\nPRINT\r\n"),
             Job(SAMPLE_PDF, ["zeMediaTracking=Continuous", "Rotate=1"] + burkes, rotated180=True,
                 present=[b"! 64 200 200 "], absent=[b"FORM"], ends=b"PRINT\r\n"),
