@@ -443,7 +443,7 @@ def run_receipt(args):
         log("receipt of %d pages, one feed and cut at its end: ok (%d bytes)" % (pages, len(data)))
 
 
-def ink_rows(cmds, width_bytes=None):
+def ink_rows(cmds):
     """Which rows of the raster images of an ESC/POS stream, stacked, hold
     ink, and the leftmost and rightmost ink column over all of them."""
     rows, left, right = [], None, None
