@@ -437,7 +437,11 @@ def run_receipt(args):
         last_raster = max(i for i, n in enumerate(names) if n == "raster")
         check(all(n != "feed" for n in names[:last_raster]), "a feed between the pages of the receipt")
 
-        direct = direct_output(env, "receipt", job, env.work, "receipt")
+        # cupsd gave the text job the roll PPD's preset (cpi, lpi): the run by
+        # hand takes them too.
+        preset = re.findall(r"\b(?:cpi|lpi)=\S+", "".join(
+            l for l in env.cups.job_log(job_id).splitlines() if "argv[5]=" in l))
+        direct = direct_output(env, "receipt", Job(text, job.options + preset), env.work, "receipt")
         check(direct == data, "the cupsd output (%d bytes) differs from the filter run by hand on the "
               "cups-filters raster (%d bytes)" % (len(data), len(direct)))
         log("receipt of %d pages, one feed and cut at its end: ok (%d bytes)" % (pages, len(data)))
