@@ -51,6 +51,9 @@ public:
     // Millimetres to dots at the page's horizontal resolution, rounded up
     // (a fraction below 0.0001 dot is dropped).
     int mm_2_dots(int mm) const;
+    // A length in hundredths of a millimetre (a fine offset) in dots at the
+    // page's horizontal resolution, rounded to the nearest dot.
+    int FineOffsetDots(int hundredths) const;
 
     // A page as a front end hands it over: header, then the page's lines
     // (cupsHeight rows of cupsBytesPerLine bytes, white high). Returns false
@@ -74,6 +77,22 @@ public:
     // time in the job.
     void FitHeadWidth();
     void CropWhiteEdge(int top, int bottom, int left, int right);
+    // Moves what the one-bit page image shows dx dots to the right and dy
+    // dots down (negative: left, up), keeping the image's size: what leaves
+    // it is dropped, what comes in is white. Other depths are left alone.
+    void ShiftImage(int dx, int dy);
+
+    // How the pages of a job follow one another on the paper, for the
+    // blank above a slip's first ink (m_reg.iTopMargin): labels (no slips:
+    // pages are left alone), one slip for the whole job, or a slip per page
+    // (cut or torn after each).
+    enum SlipBreak { kNoSlips, kSlipPerJob, kSlipPerPage };
+    virtual SlipBreak Slips() const { return kNoSlips; }
+    // Brings the page to the top margin of its slip: the first page of a
+    // slip loses its blank rows above the first ink beyond the margin; a
+    // later page of the same slip gets back the blank the page before it
+    // lost below its last ink, so the pages keep their spacing.
+    void FitSlip();
     void Negative();
     void AdjustEffWidthBits();
 
@@ -93,4 +112,10 @@ public:
 protected:
     CRenderJob* m_job = nullptr;
     bool m_bHeadWarned = false;
+    // Rows and columns the last CropWhiteEdge removed: top, bottom, left, right.
+    long m_cropped[4] = {0, 0, 0, 0};
+    // Pages of the current slip so far, and the blank rows the last one
+    // lost below its ink.
+    int m_slipPages = 0;
+    long m_slipCarry = 0;
 };

@@ -36,6 +36,13 @@ tagREGSTRUCT::tagREGSTRUCT()
     iCashDrawer = CASH_DRAWER_NONE;
     iHeadDots = 0;
     bSetcCommands = true;
+    iFineOffset[0] = 0;
+    iFineOffset[1] = 0;
+    bFineOffset[0] = false;
+    bFineOffset[1] = false;
+    iGapHeight = -1;
+    iMarkHeight = -1;
+    iTopMargin = -1;
 }
 
 tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()

@@ -23,15 +23,27 @@ CPrinterCPCL::CPrinterCPCL() {}
 
 CPrinterCPCL::~CPrinterCPCL() {}
 
+int CPrinterCPCL::HeaderOffset() const
+{
+    // The stored reference (already eight times the PPD value) times 8
+    // again, as a wrapping 32-bit product: 64 dots a step.
+    const uint32_t offset = static_cast<uint32_t>(m_reg.iReference[0]) * 8u;
+    int dots = static_cast<int>(static_cast<int32_t>(offset));
+    if (m_reg.bFineOffset[0] || m_reg.bFineOffset[1]) {
+        dots += FineOffsetDots(m_reg.iFineOffset[0]);
+        if (dots < 0)
+            dots = 0;
+    }
+    return dots;
+}
+
 void CPrinterCPCL::cmdBegin()
 {
-    // The offset is the stored reference (already eight times the PPD value)
-    // times 8 again, as a wrapping 32-bit product. The resolution fields are
-    // always "200 200", whatever the page resolution; quantity 1.
-    const uint32_t offset = static_cast<uint32_t>(m_reg.iReference[0]) * 8u;
+    // The resolution fields are always "200 200", whatever the page
+    // resolution; quantity 1.
     CMyBuffer cmd;
     cmd.AddStringA("! ");
-    cmd.AddInt(static_cast<int>(static_cast<int32_t>(offset)));
+    cmd.AddInt(HeaderOffset());
     cmd.AddStringA(" 200 200 ");
     cmd.AddInt(static_cast<int>(m_image.GetHeight()));
     cmd.AddStringA(" 1");
@@ -87,6 +99,14 @@ void CPrinterCPCL::cmdPrint()
 
 void CPrinterCPCL::OnPaintBmp()
 {
+    if (m_reg.bFineOffset[0] || m_reg.bFineOffset[1]) {
+        // The label header offsets the label to the right only, and has no
+        // vertical offset: the image itself moves by the rest.
+        const uint32_t steps = static_cast<uint32_t>(m_reg.iReference[0]) * 8u;
+        const int x = static_cast<int>(static_cast<int32_t>(steps)) +
+                      FineOffsetDots(m_reg.iFineOffset[0]);
+        ShiftImage(x < 0 ? x : 0, FineOffsetDots(m_reg.iFineOffset[1]));
+    }
     // CG prints a set bit; the prepared image has set bits for paper and
     // white padding, which become 0 here.
     Negative();

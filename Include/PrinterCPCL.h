@@ -13,6 +13,10 @@ public:
 
     void OnPaintBmp() override;
 
+    // The label header's horizontal offset in dots: 64 a step of
+    // AdjustHorizontal, plus the fine offset where one is given (then
+    // never below 0).
+    int HeaderOffset() const;
     void cmdBegin();
     void cmdPageWidth();
     void cmdCG();

@@ -88,6 +88,11 @@ int CPrinterESCPOS::BandRows() const
     return rows > 0 && rows < kMaxRasterRows ? rows : kMaxRasterRows;
 }
 
+CBaseRender::SlipBreak CPrinterESCPOS::Slips() const
+{
+    return m_reg.iCutMode == CUT_PAGE ? kSlipPerPage : kSlipPerJob;
+}
+
 void CPrinterESCPOS::PrintAndFeedPaper(int mm)
 {
     // ESC J n feeds n dots, n at most 255: longer feeds are sent as several

@@ -66,6 +66,9 @@ public:
     void cmdCashDrawer(int drawer);
     // Rows per GS v 0 command: m_reg.iBandRows, at most 65535; 0 is 65535.
     int BandRows() const;
+    // A slip per page when the paper is cut after every page, else the
+    // job's pages follow one another on one slip.
+    SlipBreak Slips() const override;
 
     // The page's byte stream; empty between pages.
     CMyBuffer m_buffer;

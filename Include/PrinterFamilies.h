@@ -32,8 +32,8 @@ struct OfferedSetting {
     std::vector<std::string> choices;
 
     bool Offers(const std::string& ppdChoice) const;
-    // The integers the choices span (those that are numbers), within the
-    // row's range; false when no choice is a number.
+    // The values the choices span (those that are numbers, as the row
+    // stores them), within the row's range; false when no choice is a number.
     bool Range(int& lo, int& hi) const;
 };
 

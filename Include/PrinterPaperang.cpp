@@ -80,6 +80,12 @@ void PutLe32(unsigned char* p, uint32_t v)
 
 } // namespace
 
+CBaseRender::SlipBreak CPrinterPaperang::Slips() const
+{
+    const int media = m_reg.iGap[0];
+    return media == kMediaContinuous || media == kMediaRoll ? kSlipPerJob : kNoSlips;
+}
+
 // Everything one page's coding produces, released together.
 struct CPrinterPaperang::tagCodedPage {
     CHfmCode::HGMRNCODENODE* pTree = nullptr;

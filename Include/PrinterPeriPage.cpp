@@ -96,6 +96,12 @@ void CPrinterPeriPage::cmdCutLine()
     m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
 }
 
+CBaseRender::SlipBreak CPrinterPeriPage::Slips() const
+{
+    const int media = m_reg.iGap[0];
+    return media == kMediaContinuous || media == kMediaRoll ? kSlipPerPage : kNoSlips;
+}
+
 void CPrinterPeriPage::OnPaintBmp()
 {
     const int media = m_reg.iGap[0];

@@ -29,4 +29,7 @@ public:
     void cmdDENSITY(int density);
     // Continuous paper and rolls: tear-off line after the image.
     void cmdCutLine();
+    // Continuous paper and rolls are torn off after every page; labels and
+    // recording paper (trimmed at both ends anyway) have no slips.
+    SlipBreak Slips() const override;
 };

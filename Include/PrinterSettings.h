@@ -33,10 +33,12 @@ struct SettingRow {
     // [min, max], or a boolean.
     enum Kind { kChoice, kInteger, kBoolean } kind = kInteger;
     // How the filter reads the PPD's choice text: as a number (atoi: sign,
-    // leading digits, 0 without any), or as one of the choices' words.
-    enum Text { kNumber, kWords } text = kNumber;
+    // leading digits, 0 without any), as one of the choices' words, or as a
+    // decimal number stored in hundredths ("-1.25" is -125; anything else,
+    // or a value outside [min, max], is a text the row does not know).
+    enum Text { kNumber, kWords, kHundredths } text = kNumber;
     std::vector<SettingChoice> choices;  // kChoice and kBoolean rows, and kWords
-    int min = 0, max = 0;                // kInteger: the values any PPD or job may give
+    int min = 0, max = 0;                // kInteger: the values any PPD or job may give (stored values)
     // The shipped PPDs' default choice and the choices they offer, unless a
     // family says otherwise (PrinterFamily::settings).
     const char* defaultChoice = nullptr;

@@ -93,6 +93,24 @@ void CPrinterTSPL::cmdREFERENCE(int x, int y)
     AddLine(cmd);
 }
 
+void CPrinterTSPL::cmdREFERENCEDots(int x, int y)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("REFERENCE ");
+    cmd.AddInt(x);
+    cmd.AddStringA(",");
+    cmd.AddInt(y);
+    AddLine(cmd);
+}
+
+void CPrinterTSPL::cmdSHIFT(int y)
+{
+    CMyBuffer cmd;
+    cmd.AddStringA("SHIFT ");
+    cmd.AddInt(y);
+    AddLine(cmd);
+}
+
 void CPrinterTSPL::cmdGAP(int m, int n, int unit)
 {
     CMyBuffer cmd;
@@ -299,19 +317,37 @@ void CPrinterTSPL::OnPaintBmp()
     else if (m_reg.iPeelMode == 3)
         cmdSetPeel(true);
 
-    cmdREFERENCE(m_reg.iReference[0], m_reg.iReference[1]);
+    if (m_reg.bFineOffset[0] || m_reg.bFineOffset[1]) {
+        // The 8 mm steps and the fine offset in dots. REFERENCE gets what
+        // is not negative (printers differ on negative coordinates, many
+        // take none); the image itself moves by the rest. The fine vertical
+        // offset is SHIFT's, which moves the start of the label against
+        // its gap or mark both ways; its one-value form is the one every
+        // TSPL printer takes (SHIFT x,y is newer firmware's).
+        const int x = ReferenceDots(m_reg.iReference[0], m_iDpi) +
+                      FineOffsetDots(m_reg.iFineOffset[0]);
+        const int y = ReferenceDots(m_reg.iReference[1], m_iDpi);
+        ShiftImage(x < 0 ? x : 0, y < 0 ? y : 0);
+        cmdREFERENCEDots(x > 0 ? x : 0, y > 0 ? y : 0);
+        if (m_reg.bFineOffset[1])
+            cmdSHIFT(FineOffsetDots(m_reg.iFineOffset[1]));
+    } else {
+        cmdREFERENCE(m_reg.iReference[0], m_reg.iReference[1]);
+    }
 
     // Media: continuous paper is declared as a zero gap; perforated, roll
-    // and recording paper get no media line.
+    // and recording paper get no media line. The gap and the mark are as
+    // high as given, else 3 mm and 0 as they always were.
     switch (m_reg.iGap[0]) {
     case MEDIA_CONTINUOUS:
         cmdGAP(0, 0, UNIT_MM);
         break;
     case MEDIA_GAP:
-        cmdGAP(m_reg.iGap[1], m_reg.iGap[2], UNIT_MM);
+        cmdGAP(m_reg.iGapHeight >= 0 ? m_reg.iGapHeight : m_reg.iGap[1], m_reg.iGap[2], UNIT_MM);
         break;
     case MEDIA_BLACK_LINE:
-        cmdBLINE(m_reg.iGap[1], m_reg.iGap[2], UNIT_MM);
+        cmdBLINE(m_reg.iMarkHeight >= 0 ? m_reg.iMarkHeight : m_reg.iGap[1], m_reg.iGap[2],
+                 UNIT_MM);
         break;
     default:
         break;

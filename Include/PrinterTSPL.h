@@ -23,6 +23,11 @@ public:
     void cmdSetRibbon(bool on);
     void cmdSetPeel(bool on);
     void cmdREFERENCE(int x, int y);
+    // REFERENCE x,y in dots, as given.
+    void cmdREFERENCEDots(int x, int y);
+    // SHIFT y: moves where the printer starts printing the label, y dots
+    // down the paper (negative: up).
+    void cmdSHIFT(int y);
     void cmdGAP(int m, int n, int unit);
     void cmdBLINE(int m, int n, int unit);
     void cmdOFFSET(int n, int unit);

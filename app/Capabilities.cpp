@@ -60,7 +60,7 @@ void AddVendorAttribute(const SettingRow& row, const OfferedSetting& offer,
         offer.Range(lo, hi);
         ippAddRange(attrs, IPP_TAG_PRINTER, sup.c_str(), lo, hi);
         ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, def.c_str(),
-                      std::atoi(offer.defaultChoice.c_str()));
+                      ParseSettingChoice(row, offer.defaultChoice).value);
         break;
     }
     case SettingRow::kBoolean: {

@@ -191,7 +191,7 @@ PWG_CASES = [
     ("cpcl", 400, 240, 203, 1,
      [("keyword", "bandrill-halftone", "bayer-8x8"),
       ("integer", "bandrill-adjust-horizontal", "1")],
-     "ImageFilter=9 AdjustHoriaontal=1"),
+     "ImageFilter=9 AdjustHorizontal=1"),
     ("paperang", 384, 200, 203, 2,
      [("keyword", "bandrill-halftone", "burkes"), ("integer", "bandrill-crop-bottom", "0"),
       ("enum", "orientation-requested", "4")],

@@ -476,7 +476,7 @@ def main():
         machine.save_strays(debs)
         machine.install(debs)
         decoder = "/usr/bin/bandrill-decode"
-        expected = {"bandrill": ["/usr/lib/cups/filter/bandrill", decoder, "/usr/share/man/man8/bandrill.8.gz",
+        expected = {"bandrill": ["/usr/lib/cups/filter/bandrill", "/usr/lib/cups/driver/bandrill", decoder, "/usr/share/man/man8/bandrill.8.gz",
                                  "/usr/share/man/man1/bandrill-decode.1.gz", "/usr/share/doc/bandrill/copyright"],
                     "bandrill-printer-app": ["/usr/share/man/man8/bandrill-printer-app.8.gz",
                                              "/usr/share/doc/bandrill-printer-app/copyright"]}

@@ -194,6 +194,29 @@ TEST(DecodeTSPL, BitmapsAreLaidOutAtTheirPositionAndPagesEndAtPrint)
     EXPECT_EQ(ToAscii(r.vPages[1]), (Rows{".......X"}));
 }
 
+// The position and media lines of labels: SHIFT in both forms, and a
+// black mark of no height, which printers take for continuous media.
+TEST(DecodeTSPL, ListsShiftAndMarkHeights)
+{
+    const struct {
+        const char* line;
+        const char* listed;
+    } cases[] = {
+        {"SHIFT -10", "label start shifted -10 dots down the paper"},
+        {"SHIFT 4,24", "label start shifted x 4 dots, y 24 dots"},
+        {"BLINE 3 mm,0 mm", "media black line, line height 3 mm, offset 0 mm"},
+        {"BLINE 0 mm,0 mm", "media black line of height 0 (printers take it for continuous media)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        tagDecodeResult r = Decode("tspl", std::string("CLS\r\n") + c.line + "\r\nPRINT 1,1\r\n");
+        ASSERT_TRUE(r.bOk) << r.strError;
+        EXPECT_TRUE(r.vWarnings.empty()) << r.strListing;
+        EXPECT_TRUE(Lists(r, c.listed)) << r.strListing;
+    }
+    EXPECT_FALSE(Decode("tspl", "CLS\r\nSHIFT 1,\r\nPRINT 1,1\r\n").bOk);
+}
+
 TEST(DecodeTSPL, UnknownCommandIsAWarningNotAnError)
 {
     tagDecodeResult r = Decode("tspl", "CLS\r\nDIRECTION 1\r\nPRINT 1,1\r\n");

@@ -175,12 +175,28 @@ private:
             if (!s.Int(m) || !s.Literal(",") || !s.Int(n) || !s.AtEnd())
                 return Malformed(nOffset, line, "REFERENCE x,y");
             m_cur.List("  @%zu %s: reference point x %ld dots, y %ld dots", nOffset, raw, m, n);
+        } else if (s.Literal("SHIFT ")) {
+            // SHIFT y, or newer firmware's SHIFT x,y.
+            if (!s.Int(m))
+                return Malformed(nOffset, line, "SHIFT [x,]y");
+            if (s.Literal(",")) {
+                if (!s.Int(n) || !s.AtEnd())
+                    return Malformed(nOffset, line, "SHIFT [x,]y");
+                m_cur.List("  @%zu %s: label start shifted x %ld dots, y %ld dots", nOffset, raw, m, n);
+            } else {
+                if (!s.AtEnd())
+                    return Malformed(nOffset, line, "SHIFT [x,]y");
+                m_cur.List("  @%zu %s: label start shifted %ld dots down the paper", nOffset, raw, m);
+            }
         } else if (s.Literal("GAP ") || s.Literal("BLINE ")) {
             bool bGap = line[0] == 'G';
             if (!Measure(s, a) || !s.Literal(",") || !Measure(s, b) || !s.AtEnd())
                 return Malformed(nOffset, line, bGap ? "GAP m,n" : "BLINE m,n");
             if (bGap && a.compare(0, 2, "0 ") == 0 && b.compare(0, 2, "0 ") == 0)
                 m_cur.List("  @%zu %s: media continuous (no gap)", nOffset, raw);
+            else if (!bGap && a.compare(0, 2, "0 ") == 0)
+                m_cur.List("  @%zu %s: media black line of height 0 (printers take it for "
+                           "continuous media)", nOffset, raw);
             else
                 m_cur.List("  @%zu %s: media %s, %s %s, offset %s", nOffset, raw,
                            bGap ? "gap" : "black line", bGap ? "gap" : "line height", a.c_str(),
