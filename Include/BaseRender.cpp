@@ -52,6 +52,61 @@ void CBaseRender::GetPrinterParameters()
     AddLog("CBaseRender::GetPrinterParameters");
 }
 
+void CBaseRender::SetCopies(int copies, bool collate)
+{
+    m_iCopies = copies > 1 ? copies : 1;
+    m_bCollate = collate;
+}
+
+void CBaseRender::WritePageCopies(const void* data, int length)
+{
+    if (m_iCopies > 1 && m_bCollate) {
+        WriteSpool(data, length);
+        KeepForCopies(data, length);
+        return;
+    }
+    for (int i = 0; i < m_iCopies && (i == 0 || !IsJobCanceled()); ++i)
+        WriteSpool(data, length);
+}
+
+void CBaseRender::KeepForCopies(const void* data, int length)
+{
+    if (m_iCopies < 2 || m_bKeptTooMuch || length <= 0)
+        return;
+    if (static_cast<long long>(m_keptCopies.size()) + length > kMaxKeptCopies) {
+        DropKeptCopies();
+        m_bKeptTooMuch = true;
+        AddLog("KeepForCopies: the job's stream passes %lld bytes, further copies dropped",
+               kMaxKeptCopies);
+        Report(CRenderJob::kError,
+               "Only one copy is printed: the job is too large (over %lld MiB for the printer) "
+               "to repeat its pages for collated copies.",
+               kMaxKeptCopies >> 20);
+        return;
+    }
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    m_keptCopies.insert(m_keptCopies.end(), p, p + length);
+}
+
+void CBaseRender::WriteKeptCopies(const void* tail, int tailLength)
+{
+    if (!m_keptCopies.empty() && !IsJobCanceled()) {
+        for (int i = 1; i < m_iCopies && !IsJobCanceled(); ++i) {
+            WriteSpool(m_keptCopies.data(), static_cast<int>(m_keptCopies.size()));
+            if (tail && tailLength > 0)
+                WriteSpool(tail, tailLength);
+        }
+    }
+    DropKeptCopies();
+}
+
+void CBaseRender::DropKeptCopies()
+{
+    m_keptCopies.clear();
+    m_keptCopies.shrink_to_fit();
+    m_bKeptTooMuch = false;
+}
+
 void CBaseRender::SetModelName(const char* name)
 {
     m_strModelName = name ? name : "";

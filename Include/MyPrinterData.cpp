@@ -36,6 +36,7 @@ tagREGSTRUCT::tagREGSTRUCT()
     iCashDrawer = CASH_DRAWER_NONE;
     iHeadDots = 0;
     bSetcCommands = true;
+    bInkOnly = false;
 }
 
 tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()
@@ -49,6 +50,7 @@ tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()
     iCropLeftEdge = 0;
     iCropRightEdge = 0;
     ImageCompress = false;
+    bFastCompress = false;
 }
 
 tagWaterMarkConfig::tagWaterMarkConfig()

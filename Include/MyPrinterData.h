@@ -62,6 +62,7 @@ struct tagREGSTRUCT {
     int iCashDrawer;     // see CASH_DRAWER_NONE
     int iHeadDots;       // print head width in dots; 0: not known, no limit
     bool bSetcCommands;  // TSPL: send the SETC lines (dotted line, pause key, watermark)
+    bool bInkOnly;       // send only what carries ink (see InkAreas.h)
 };
 
 // Image and halftone settings.
@@ -77,6 +78,7 @@ struct tagREGSTRUCTWITHALFTONE {
     int iCropLeftEdge;
     int iCropRightEdge;
     bool ImageCompress;  // TSPL compressed bitmaps
+    bool bFastCompress;  // ... compressed for speed rather than size
 };
 
 // Watermark settings: carried by every render object, read by nothing.

@@ -27,6 +27,8 @@ public:
     ~CPrinterPaperang() override;
 
     void OnPaintBmp() override;
+    // The further sets of collated copies.
+    void OnEndDoc() override;
 
     // CRC-32 (reflected 0xEDB88320) continued from 0x35769521.
     uint32_t MakeCrc32(const unsigned char* data, unsigned int len) const;

@@ -76,6 +76,22 @@ void ReadReceiptSettings(CBaseRender& render, ISettingChoices& choices)
     }
 }
 
+// Settings that make the printer stream leaner; a PPD without them gets
+// the stream as it always was.
+void ReadLeanSettings(CBaseRender& render, ISettingChoices& choices)
+{
+    std::string v = choices.Choice("InkOnly");
+    if (v == "True" || v == "False") {
+        render.m_reg.bInkOnly = v == "True";
+        render.AddLog("bInkOnly = %d", render.m_reg.bInkOnly ? 1 : 0);
+    }
+    v = choices.Choice("FastCompress");
+    if (v == "True" || v == "False") {
+        render.m_regHalftone.bFastCompress = v == "True";
+        render.AddLog("bFastCompress = %d", render.m_regHalftone.bFastCompress ? 1 : 0);
+    }
+}
+
 } // namespace
 
 void ReadPrinterSettings(CBaseRender& render, ISettingChoices& choices)
@@ -176,4 +192,5 @@ void ReadPrinterSettings(CBaseRender& render, ISettingChoices& choices)
     }
 
     ReadReceiptSettings(render, choices);
+    ReadLeanSettings(render, choices);
 }

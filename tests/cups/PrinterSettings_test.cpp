@@ -73,7 +73,8 @@ const char* const kKeywords[] = {
     "Rotate",       "Darkness",         "zePrintRate",    "AutoDotted",      "ImageBrightness",
     "Brightness",   "Contrast",         "ImageFilter",    "Threshold",       "ImageCompress",
     "CropEdgeTop",  "CropEdgeBottom",   "CropEdgeLeft",   "CropEdgeRight",   "SetcCommands",
-    "BandRows",     "CutMode",          "CutFeed",        "CashDrawer"};
+    "BandRows",     "CutMode",          "CutFeed",        "CashDrawer",      "InkOnly",
+    "FastCompress"};
 const size_t kKeywordCount = sizeof kKeywords / sizeof kKeywords[0];
 
 TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
@@ -90,9 +91,10 @@ TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
     for (size_t i = 0; i < kKeywordCount; ++i)
         EXPECT_EQ(lookups[i], std::string("GetMarkedOption: ") + kKeywords[i] + " is error");
     EXPECT_TRUE(s.Traced("iLiangdu = 0"));
-    // The print head width is an attribute, looked up last.
-    EXPECT_EQ(s.traces.back(), "FindAttr: bandrillHeadDots is missing");
-    EXPECT_EQ(s.traces.size(), kKeywordCount + 3);
+    // The print head width is an attribute, looked up after the receipt
+    // settings; the two keywords of the lean streams come last.
+    ASSERT_EQ(s.traces.size(), kKeywordCount + 3);
+    EXPECT_EQ(s.traces[s.traces.size() - 3], "FindAttr: bandrillHeadDots is missing");
 
     const tagREGSTRUCT& r = s.render.m_reg;
     const tagREGSTRUCTWITHALFTONE& h = s.render.m_regHalftone;
@@ -115,6 +117,8 @@ TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
     EXPECT_FALSE(r.bCutFeed);
     EXPECT_EQ(r.iCashDrawer, CASH_DRAWER_NONE);
     EXPECT_EQ(r.iHeadDots, 0);
+    EXPECT_FALSE(r.bInkOnly);
+    EXPECT_FALSE(h.bFastCompress);
 }
 
 // One keyword with one choice per row: the field it sets and the trace.
@@ -242,6 +246,39 @@ TEST(PrinterSettings, SetcCommandsTakesTrueOrFalse)
     // The job's choice wins over the PPD's default.
     Settings job(Opts{{"SetcCommands", "False", {"True"}}}, "SetcCommands=True");
     EXPECT_TRUE(job.render.m_reg.bSetcCommands);
+}
+
+// The lean-stream switches take True or False; anything else leaves the
+// stream as it always was.
+TEST(PrinterSettings, InkOnlyAndFastCompressTakeTrueOrFalse)
+{
+    const struct {
+        const char* keyword;
+        const char* choice;
+        bool expected;
+        const char* trace;
+    } rows[] = {{"InkOnly", "True", true, "bInkOnly = 1"},
+                {"InkOnly", "False", false, "bInkOnly = 0"},
+                {"InkOnly", "1", false, nullptr},
+                {"FastCompress", "True", true, "bFastCompress = 1"},
+                {"FastCompress", "False", false, "bFastCompress = 0"},
+                {"FastCompress", "Fast", false, nullptr}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.keyword) + "=" + row.choice);
+        Settings s(Opts{{row.keyword, row.choice, {}}});
+        const bool value = std::string(row.keyword) == "InkOnly" ? s.render.m_reg.bInkOnly
+                                                                 : s.render.m_regHalftone.bFastCompress;
+        EXPECT_EQ(value, row.expected);
+        bool traced = false;
+        for (const std::string& t : s.traces)
+            traced |= t.rfind(row.keyword[0] == 'I' ? "bInkOnly = " : "bFastCompress = ", 0) == 0;
+        EXPECT_EQ(traced, row.trace != nullptr);
+        if (row.trace) {
+            EXPECT_TRUE(s.Traced(row.trace));
+        }
+    }
+    Settings job(Opts{{"InkOnly", "False", {"True"}}}, "InkOnly=True");
+    EXPECT_TRUE(job.render.m_reg.bInkOnly);
 }
 
 TEST(PrinterSettings, ReferenceIsStoredTimesEight)
