@@ -13,25 +13,19 @@ namespace {
 // neighbouring strips are joined afterwards.
 const int kMaxStripLines = 32;
 
-// How many times the search turns a rectangle it found by 90 degrees and
-// searches it again: rows, then columns inside each rectangle, then rows.
-const int kMaxTurns = 2;
-
-// A bit matrix: `lines` lines of `positions` bits each. The page is one
-// with a line per row and a position per byte column (bit set: the byte
-// carries ink); a part of it turned by 90 degrees is one with a line per
-// byte column and a position per row.
+// A bit matrix: `lines` lines of `positions` bits each, here a line per
+// row of the page and a position per byte column (bit set: the byte
+// carries ink).
 class CInkMatrix {
 public:
     CInkMatrix(int lines, int positions)
-        : m_lines(lines), m_positions(positions), m_words((positions + 63) / 64),
+        : m_lines(lines), m_words((positions + 63) / 64),
           m_bits(static_cast<size_t>(lines) * static_cast<size_t>(m_words), 0),
           m_inked(static_cast<size_t>(lines), 0)
     {
     }
 
     int Lines() const { return m_lines; }
-    int Positions() const { return m_positions; }
     int Words() const { return m_words; }
     bool Inked(int line) const { return m_inked[static_cast<size_t>(line)] != 0; }
     const uint64_t* Line(int line) const
@@ -63,7 +57,6 @@ public:
 
 private:
     int m_lines;
-    int m_positions;
     int m_words;
     std::vector<uint64_t> m_bits;
     std::vector<unsigned char> m_inked;
@@ -124,33 +117,44 @@ void ForEachRun(const uint64_t* mask, int words, long long lines, int commandByt
 // strip's mask taken apart once. Every run costs a command and its bytes,
 // so a strip `lines` long costs one command, its inked positions times
 // lines, and for each blank gap between two of them the cheaper of sending
-// the gap (gap x lines) and a command of its own.
+// the gap (gap x lines) and a command of its own. A gap of commandBytes
+// positions or more always costs the command.
 class CStripCost {
 public:
+    explicit CStripCost(int commandBytes) : m_command(commandBytes) {}
+
     void Take(const uint64_t* mask, int words)
     {
         m_inked = 0;
-        m_gaps.clear();
-        for (int w = 0; w < words; ++w)
-            m_inked += __builtin_popcountll(mask[w]);
-        int to = NextBit(mask, words, NextBit(mask, words, 0, true), false);
-        for (int from = NextBit(mask, words, to, true); from < words * 64;
-             from = NextBit(mask, words, to, true)) {
-            m_gaps.push_back(from - to);
-            to = NextBit(mask, words, from, false);
+        m_longGaps = 0;
+        m_shortGaps.clear();
+        for (int from = NextBit(mask, words, 0, true); from < words * 64;) {
+            const int to = NextBit(mask, words, from, false);
+            m_inked += to - from;
+            const int next = NextBit(mask, words, to, true);
+            if (next >= words * 64)
+                break;
+            if (next - to < m_command)
+                m_shortGaps.push_back(next - to);
+            else
+                ++m_longGaps;
+            from = next;
         }
     }
-    long long Cost(long long lines, int commandBytes) const
+
+    long long Cost(long long lines) const
     {
-        long long cost = commandBytes + m_inked * lines;
-        for (int g : m_gaps)
-            cost += std::min<long long>(g * lines, commandBytes);
+        long long cost = m_command * (1 + m_longGaps) + m_inked * lines;
+        for (int g : m_shortGaps)
+            cost += std::min<long long>(g * lines, m_command);
         return cost;
     }
 
 private:
+    long long m_command;
     long long m_inked = 0;
-    std::vector<int> m_gaps;
+    long long m_longGaps = 0;
+    std::vector<int> m_shortGaps;
 };
 
 // The matrix is cut into strips of whole lines, and each strip into runs of
@@ -174,7 +178,7 @@ std::vector<tagBlock> CutInStrips(const CInkMatrix& ink, int commandBytes)
     std::vector<long long> best(static_cast<size_t>(lines) + 1, 0);
     std::vector<int> start(static_cast<size_t>(lines) + 1, -1);
     std::vector<uint64_t> acc(static_cast<size_t>(words));
-    CStripCost stripCost;
+    CStripCost stripCost(commandBytes);
     for (int b = 1; b <= lines; ++b) {
         if (!ink.Inked(b - 1)) {
             best[b] = best[b - 1];
@@ -196,7 +200,7 @@ std::vector<tagBlock> CutInStrips(const CInkMatrix& ink, int commandBytes)
             }
             if (added)
                 stripCost.Take(acc.data(), words);
-            const long long cost = best[a] + stripCost.Cost(b - a, commandBytes);
+            const long long cost = best[a] + stripCost.Cost(b - a);
             if (cost < least) {
                 least = cost;
                 start[b] = a;
@@ -248,51 +252,6 @@ std::vector<tagBlock> CutInStrips(const CInkMatrix& ink, int commandBytes)
     return blocks;
 }
 
-// The part of ink under block, turned: a line per position of the block, a
-// position per line.
-CInkMatrix Turn(const CInkMatrix& ink, const tagBlock& block)
-{
-    CInkMatrix turned(block.poss, block.lines);
-    const int end = block.pos + block.poss;
-    for (int l = 0; l < block.lines; ++l) {
-        const uint64_t* m = ink.Line(block.line + l);
-        for (int p = NextBit(m, ink.Words(), block.pos, true); p < end;
-             p = NextBit(m, ink.Words(), p + 1, true))
-            turned.Set(p - block.pos, l);
-    }
-    return turned;
-}
-
-// The blocks of ink, each searched again turned by 90 degrees while that
-// saves bytes: a hole in a picture, or a strip's runs that want different
-// strips, then become blocks of their own.
-std::vector<tagBlock> FindBlocks(const CInkMatrix& ink, int commandBytes, int turns)
-{
-    std::vector<tagBlock> blocks = CutInStrips(ink, commandBytes);
-    if (turns <= 0)
-        return blocks;
-    std::vector<tagBlock> out;
-    for (const tagBlock& b : blocks) {
-        if (b.lines < 2 || b.poss < 2) {
-            out.push_back(b);
-            continue;
-        }
-        const std::vector<tagBlock> parts = FindBlocks(Turn(ink, b), commandBytes, turns - 1);
-        long long cost = 0;
-        for (const tagBlock& p : parts)
-            cost += BlockCost(p, commandBytes);
-        if (cost >= BlockCost(b, commandBytes)) {
-            out.push_back(b);
-            continue;
-        }
-        // Turned back: a part's lines are positions of b and its positions
-        // lines of b.
-        for (const tagBlock& p : parts)
-            out.push_back(tagBlock{b.line + p.pos, p.poss, b.pos + p.line, p.lines});
-    }
-    return out;
-}
-
 } // namespace
 
 std::vector<tagInkRect> FindInkRects(const CDibImage& image, int rowBytes, unsigned char blank,
@@ -307,7 +266,7 @@ std::vector<tagInkRect> FindInkRects(const CDibImage& image, int rowBytes, unsig
             if (p[c] != blank)
                 ink.Set(r, c);
     }
-    std::vector<tagBlock> blocks = FindBlocks(ink, commandBytes, kMaxTurns);
+    std::vector<tagBlock> blocks = CutInStrips(ink, commandBytes);
     // Strips are at most kMaxStripLines high: on a page that is ink all
     // over, the ink's bounding box in one piece may still cost less.
     if (blocks.size() > 1) {

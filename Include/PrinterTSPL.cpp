@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <system_error>
 #include <vector>
 
@@ -216,23 +215,18 @@ unsigned char* CPrinterTSPL::CompressBitmap(const void* data, int len, int* outL
 unsigned char* CPrinterTSPL::CompressFast(const unsigned char* data, unsigned long len,
                                           int* outLen)
 {
-    std::vector<unsigned char> packed;
-    try {
-        packed.reserve(len / 4 + 64);
-        RowDeflate(data, len, m_iBitmapRowBytes, packed);
-    } catch (const std::bad_alloc&) {
-        AddLog("BITMAP: no memory to compress %lu bytes", len);
-        return nullptr;
-    }
-    if (packed.size() > static_cast<size_t>(INT_MAX))
-        return nullptr;
-    unsigned char* block = static_cast<unsigned char*>(std::malloc(packed.size()));
+    const size_t bound = RowDeflateBound(len);
+    unsigned char* block = static_cast<unsigned char*>(std::malloc(bound));
     if (!block) {
-        AddLog("BITMAP: cannot allocate %zu bytes for the compressed image", packed.size());
+        AddLog("BITMAP: cannot allocate %zu bytes to compress the image", bound);
         return nullptr;
     }
-    std::memcpy(block, packed.data(), packed.size());
-    *outLen = static_cast<int>(packed.size());
+    const size_t packed = RowDeflate(data, len, m_iBitmapRowBytes, block);
+    if (packed > static_cast<size_t>(INT_MAX)) {
+        std::free(block);
+        return nullptr;
+    }
+    *outLen = static_cast<int>(packed);
     return block;
 }
 

@@ -92,34 +92,36 @@ tagCode DistanceCode(size_t dist)
     }
 }
 
+// Writes codes into a block that is large enough for the worst case (every
+// byte a 9-bit literal).
 class CBitWriter {
 public:
-    explicit CBitWriter(std::vector<unsigned char>& out) : m_out(out) {}
+    explicit CBitWriter(unsigned char* out) : m_out(out) {}
 
     void Put(tagCode c)
     {
         m_acc |= static_cast<uint64_t>(c.bits) << m_count;
         m_count += c.count;
         if (m_count >= 32) {
-            const size_t at = m_out.size();
-            m_out.resize(at + 4);
             for (int i = 0; i < 4; ++i)
-                m_out[at + static_cast<size_t>(i)] = static_cast<unsigned char>(m_acc >> (8 * i));
+                *m_out++ = static_cast<unsigned char>(m_acc >> (8 * i));
             m_acc >>= 32;
             m_count -= 32;
         }
     }
-    void Flush()
+    // Writes the last bits; returns the end of what was written.
+    unsigned char* Flush()
     {
         while (m_count > 0) {
-            m_out.push_back(static_cast<unsigned char>(m_acc));
+            *m_out++ = static_cast<unsigned char>(m_acc);
             m_acc >>= 8;
             m_count = m_count > 8 ? m_count - 8 : 0;
         }
+        return m_out;
     }
 
 private:
-    std::vector<unsigned char>& m_out;
+    unsigned char* m_out;
     uint64_t m_acc = 0;
     uint32_t m_count = 0;
 };
@@ -143,16 +145,23 @@ size_t MatchLength(const unsigned char* p, const unsigned char* q, size_t limit)
 
 } // namespace
 
-void RowDeflate(const unsigned char* data, size_t len, size_t rowBytes,
-                std::vector<unsigned char>& out)
+size_t RowDeflateBound(size_t len)
+{
+    // Header, the block's codes (no code takes more than 9 bits a byte, and
+    // the block adds 10 bits) and the Adler-32.
+    return 2 + len + len / 8 + 16 + 4;
+}
+
+size_t RowDeflate(const unsigned char* data, size_t len, size_t rowBytes, unsigned char* out)
 {
     const tagTables& t = Tables();
+    unsigned char* head = out;
     // zlib header: deflate with a 32 KiB window, the fastest level's flag;
     // 0x78 0x01 is a multiple of 31 as the format asks.
-    out.push_back(0x78);
-    out.push_back(0x01);
+    head[0] = 0x78;
+    head[1] = 0x01;
 
-    CBitWriter bits(out);
+    CBitWriter bits(head + 2);
     // One final block with the fixed codes: BFINAL 1, BTYPE 01.
     bits.Put({0x3, 3});
     const bool rows = rowBytes > 0 && rowBytes <= kWindow;
@@ -162,9 +171,9 @@ void RowDeflate(const unsigned char* data, size_t len, size_t rowBytes,
     while (i < len) {
         const size_t limit = len - i < kMaxMatch ? len - i : kMaxMatch;
         size_t up = 0, run = 0;
-        if (rows && i >= rowBytes)
+        if (rows && i >= rowBytes && data[i] == data[i - rowBytes])
             up = MatchLength(data + i, data + i - rowBytes, limit);
-        if (up < limit && i >= 1)
+        if (up < limit && i >= 1 && data[i] == data[i - 1])
             run = MatchLength(data + i, data + i - 1, limit);
         if (up >= kMinMatch && up >= run) {
             bits.Put(t.length[up]);
@@ -180,7 +189,7 @@ void RowDeflate(const unsigned char* data, size_t len, size_t rowBytes,
         }
     }
     bits.Put(t.end);
-    bits.Flush();
+    unsigned char* end = bits.Flush();
 
     uLong adler = adler32(0L, Z_NULL, 0);
     // adler32 takes a uInt length: feed huge inputs in parts.
@@ -190,5 +199,6 @@ void RowDeflate(const unsigned char* data, size_t len, size_t rowBytes,
         at += n;
     }
     for (int s = 24; s >= 0; s -= 8)
-        out.push_back(static_cast<unsigned char>(adler >> s));
+        *end++ = static_cast<unsigned char>(adler >> s);
+    return static_cast<size_t>(end - out);
 }

@@ -8,9 +8,11 @@
 #pragma once
 
 #include <cstddef>
-#include <vector>
 
-// Appends the zlib stream of len bytes at data, whose rows are rowBytes
-// long (0 or more than deflate's 32 KiB window: no row repeats), to out.
-void RowDeflate(const unsigned char* data, size_t len, size_t rowBytes,
-                std::vector<unsigned char>& out);
+// The most bytes RowDeflate writes for len bytes.
+size_t RowDeflateBound(size_t len);
+
+// Writes the zlib stream of len bytes at data, whose rows are rowBytes long
+// (0, or more than deflate's 32 KiB window: no row repeats), to out, which
+// holds RowDeflateBound(len) bytes; returns its length.
+size_t RowDeflate(const unsigned char* data, size_t len, size_t rowBytes, unsigned char* out);
