@@ -19,10 +19,13 @@ using namespace bandrill_app;
 namespace {
 
 // PPD options that are not settings keywords: the page, the resolution and
-// the raster type are the IPP side's own.
+// the raster type are the IPP side's own. InkOnly and FastCompress are not
+// in the drivers yet (the application's jobs keep the streams they always
+// had): they come with the settings table that the drivers will be made of.
 bool IsSettingsKeyword(const char* keyword)
 {
-    static const char* const kNot[] = {"PageSize", "PageRegion", "Resolution", "ColorModel"};
+    static const char* const kNot[] = {"PageSize", "PageRegion", "Resolution", "ColorModel",
+                                       "InkOnly",  "FastCompress"};
     for (const char* k : kNot)
         if (std::strcmp(k, keyword) == 0)
             return false;

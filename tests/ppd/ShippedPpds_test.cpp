@@ -79,6 +79,8 @@ const OptionRow kOptions[] = {
     {"CutMode", "", "Job", "", "", ""},
     {"CutFeed", "", "True", "", "", ""},
     {"CashDrawer", "", "None", "", "", ""},
+    {"InkOnly", "True", "True", "True", "", "True"},
+    {"FastCompress", "True", "", "", "", ""},
 };
 
 const char* DefaultFor(const OptionRow& row, Family f)
@@ -102,6 +104,8 @@ const std::map<std::string, std::vector<std::string>> kChoices = {
     {"CutFeed", {"False", "True"}},
     {"CashDrawer", {"None", "1Before", "1After", "2Before", "2After"}},
     {"SetcCommands", {"False", "True"}},
+    {"InkOnly", {"True", "False"}},
+    {"FastCompress", {"True", "False"}},
     {"ColorModel", {"Grayscale", "BlackWhite"}},
 };
 
