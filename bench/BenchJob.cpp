@@ -65,7 +65,9 @@ bool WriteJob(const std::string& path, unsigned bpp, unsigned pages, unsigned wi
     for (unsigned p = 0; ok && p < pages + (form.refusedPage ? 1 : 0); ++p) {
         const bool refused = form.refusedPage && p == 1;
         const unsigned depth = refused ? 16 : bpp;
-        const GreyPage page = DrawLabel(width, height, p + 1 - (p > 1 && form.refusedPage));
+        const uint32_t seed = p + 1 - (p > 1 && form.refusedPage);
+        const GreyPage page =
+            form.receipt ? DrawReceipt(width, height, seed) : DrawLabel(width, height, seed);
         std::vector<uint8_t> lines =
             refused ? std::vector<uint8_t>(static_cast<size_t>(BytesPerLine(width, depth)) * height, 0)
                     : Lines(page, bpp, inkHigh);
