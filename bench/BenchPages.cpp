@@ -160,14 +160,20 @@ void Picture(CCanvas& c, long x0, long y0, long x1, long y1, uint32_t seed)
         }
 }
 
-} // namespace
-
-GreyPage DrawLabel(unsigned width, unsigned height, uint32_t seed)
+GreyPage WhitePage(unsigned width, unsigned height)
 {
     GreyPage page;
     page.width = width;
     page.height = height;
     page.pixels.assign(static_cast<size_t>(width) * height, 255);
+    return page;
+}
+
+} // namespace
+
+GreyPage DrawLabel(unsigned width, unsigned height, uint32_t seed)
+{
+    GreyPage page = WhitePage(width, height);
     CCanvas c(page);
     CRandom r(seed);
 
@@ -208,10 +214,7 @@ GreyPage DrawLabel(unsigned width, unsigned height, uint32_t seed)
 
 GreyPage DrawReceipt(unsigned width, unsigned height, uint32_t seed)
 {
-    GreyPage page;
-    page.width = width;
-    page.height = height;
-    page.pixels.assign(static_cast<size_t>(width) * height, 255);
+    GreyPage page = WhitePage(width, height);
     CCanvas c(page);
     CRandom r(seed);
 
