@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <syslog.h>
 
 #include <cups/raster.h>
@@ -73,19 +74,22 @@ void CBaseRender::KeepForCopies(const void* data, int length)
 {
     if (m_iCopies < 2 || m_bKeptTooMuch || length <= 0)
         return;
-    if (static_cast<long long>(m_keptCopies.size()) + length > kMaxKeptCopies) {
-        DropKeptCopies();
-        m_bKeptTooMuch = true;
-        AddLog("KeepForCopies: the job's stream passes %lld bytes, further copies dropped",
-               kMaxKeptCopies);
-        Report(CRenderJob::kError,
-               "Only one copy is printed: the job is too large (over %lld MiB for the printer) "
-               "to repeat its pages for collated copies.",
-               kMaxKeptCopies >> 20);
-        return;
+    if (static_cast<long long>(m_keptCopies.size()) + length <= kMaxKeptCopies) {
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        try {
+            m_keptCopies.insert(m_keptCopies.end(), p, p + length);
+            return;
+        } catch (const std::bad_alloc&) {
+        }
     }
-    const unsigned char* p = static_cast<const unsigned char*>(data);
-    m_keptCopies.insert(m_keptCopies.end(), p, p + length);
+    DropKeptCopies();
+    m_bKeptTooMuch = true;
+    AddLog("KeepForCopies: no room for %lld bytes of the job's stream, further copies dropped",
+           kMaxKeptCopies);
+    Report(CRenderJob::kError,
+           "Only one copy is printed: the job is too large (over %lld MiB for the printer, or "
+           "more than the memory holds) to repeat its pages for collated copies.",
+           kMaxKeptCopies >> 20);
 }
 
 void CBaseRender::WriteKeptCopies(const void* tail, int tailLength)

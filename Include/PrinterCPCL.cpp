@@ -95,8 +95,10 @@ void CPrinterCPCL::cmdCG(const tagInkRect& area)
 {
     // The standard form: a space between the last number and the data, and
     // a line end after the data, so that a data byte that is a digit
-    // cannot be read as part of the y field.
+    // cannot be read as part of the y field. The page image bounds the
+    // area; the buffer's content limit must not empty it half-way.
     CMyBuffer cmd;
+    cmd.SetMaxBufferSize(0);
     cmd.AddStringA("CG ");
     cmd.AddInt(area.iBytes);
     cmd.AddStringA(" ");

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <system_error>
 #include <vector>
 
@@ -312,6 +311,9 @@ bool CPrinterTSPL::cmdBITMAP(const tagInkRect& area)
     // prints).
     const long long bytes = static_cast<long long>(area.iBytes) * area.iRows;
     CMyBuffer rows;
+    // The page image bounds the area; the buffer's content limit must not
+    // empty it half-way.
+    rows.SetMaxBufferSize(0);
     if (bytes > INT_MAX || !rows.SetBufferSize(static_cast<int>(bytes))) {
         AddLog("BITMAP: no memory for %lld bytes of bitmap", bytes);
         return false;
@@ -435,7 +437,7 @@ void CPrinterTSPL::OnPaintBmp()
     // of several pages repeat the pages instead; which it is is known at the
     // next page or the end of the job, so the PRINT line waits till then.
     const bool collated = Copies() > 1 && Collate();
-    int printAt = m_buffer.GetBufferLength();
+    const int printAt = m_buffer.GetBufferLength();
     if (whole) {
         // An append past the limit leaves only itself in the buffer.
         const int before = m_buffer.GetBufferLength();
