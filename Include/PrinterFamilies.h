@@ -1,10 +1,17 @@
-// The printer families: which back end prints for which model number, and
-// which PPDs and printer-application drivers belong to it. Every front end,
-// tool and test that goes by model number reads this table; a new family is
-// its back-end class plus one row.
+// The printer families: one row per printer language, which owns all that
+// belongs to it: the model number its PPDs carry, its names, the raw
+// document format of the language, the IEEE 1284 device IDs of the
+// printers it suits, its drivers (one per PPD: resolution, head width,
+// media) with the settings their PPDs offer, and the back end that prints
+// it. Every front end, tool and test that goes by family reads this table;
+// a new family is its back-end class, one row here, its PPDs in
+// ppd/bandrill.drv and its tests.
 #pragma once
 
+#include <string>
 #include <vector>
+
+#include "PrinterSettings.h"
 
 class CBaseRender;
 
@@ -17,11 +24,54 @@ enum PrinterModel : int {
     kModelPeriPage = 24,
 };
 
+// A setting as a family's PPDs offer it: the row, the default choice and
+// the choices (PPD choice keywords, in PPD order).
+struct OfferedSetting {
+    const SettingRow* row;
+    std::string defaultChoice;
+    std::vector<std::string> choices;
+
+    bool Offers(const std::string& ppdChoice) const;
+    // The integers the choices span (those that are numbers), within the
+    // row's range; false when no choice is a number.
+    bool Range(int& lo, int& hi) const;
+};
+
+// One driver: one PPD and one printer-application driver.
+struct PrinterDriver {
+    const char* name;       // "tspl-203": the PPD's base name without "bandrill-"
+    const char* modelName;  // *ModelName: the make and model people see
+    int dpi;
+    int headDots;           // printable width: the widest page the printer takes
+    // IEEE 1284 device ID lists: the makers and models the driver suits.
+    const char* mfg;
+    const char* mdl;
+    // Media, as PWG names. Roll printers name their roll ("roll58"): their
+    // sizes are the head's width in six lengths. Label printers list their
+    // label sizes in PPD order, the default and the custom size range.
+    const char* roll;
+    std::vector<const char*> labels;
+    const char* defaultLabel;
+    const char* customMin;
+    const char* customMax;
+};
+
 struct PrinterFamily {
     int model;
-    const char* name;                 // the printer language, for people
-    std::vector<const char*> drivers; // PPD base names without "bandrill-"
-    CBaseRender* (*create)();         // a new back end, one reference held
+    const char* name;        // the printer language, for people
+    const char* language;    // its keyword: bandrill-decode --lang, tests, scripts
+    const char* rawFormat;   // the MIME type of the language sent to the printer as it is
+    const char* commandSet;  // the IEEE 1284 CMD: list the printers report
+    std::vector<PrinterDriver> drivers;
+    // The settings the family's PPDs offer, in PPD order.
+    std::vector<OfferedSetting> settings;
+    CBaseRender* (*create)();  // a new back end, one reference held
+    // Rows grow at the end (pacing of serial and Bluetooth links, the
+    // printer's status query, the identify action), with defaults that
+    // keep the rows above as they are.
+
+    const OfferedSetting* Offer(const char* keyword) const;
+    const PrinterDriver* Driver(const char* driverName) const;
 };
 
 // Every family, in model number order.
@@ -32,3 +82,13 @@ const PrinterFamily* FindPrinterFamily(int model);
 
 // The family of a driver name ("escpos-58"), or null.
 const PrinterFamily* FindPrinterFamilyByDriver(const char* driver);
+
+// The family of a language keyword ("escpos"), or null.
+const PrinterFamily* FindPrinterFamilyByLanguage(const char* language);
+
+// The driver of that name and its family, or null.
+const PrinterDriver* FindPrinterDriver(const char* name, const PrinterFamily** family = nullptr);
+
+// The driver's IEEE 1284 device ID, as its PPD's *1284DeviceID carries it:
+// "MFG:...;MDL:...;CMD:...;".
+std::string DeviceId(const PrinterFamily& family, const PrinterDriver& driver);

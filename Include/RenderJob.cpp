@@ -14,6 +14,10 @@ void CRenderJob::LogV(int, const char*, va_list) {}
 
 void CRenderJob::Report(Level, const char*) {}
 
+void CRenderJob::PageStarted(int) {}
+
+void CRenderJob::PageFinished(int) {}
+
 void CRenderJob::PreparePage(CBaseRender& render)
 {
     render.PreparePage();

@@ -39,6 +39,11 @@ public:
     int Pages() const { return m_pages.load(); }
     // Counts a started page; returns its number, from 1.
     int StartPage() { return ++m_pages; }
+    // The page loop's bracket around page number page: started (counted,
+    // its lines not yet read) and finished (printed or refused, before the
+    // back end's end of page). The base does nothing.
+    virtual void PageStarted(int page);
+    virtual void PageFinished(int page);
 
     virtual bool OutputFailed() const { return m_outputFailed.load(); }
 

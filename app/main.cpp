@@ -1,25 +1,35 @@
 // bandrill-printer-app: the printer families as IPP Everywhere printers.
 // PAPPL's main loop gives the command line (server, add, submit, ...), the
-// IPP server and the web interface; the drivers print through the render
-// core.
-#include <vector>
+// IPP server and the web interface; the system callback makes the system
+// with the drivers, and the drivers print through the render core.
+#include <libgen.h>
+#include <string>
 
 #include <pappl/pappl.h>
 
-#include "AppDriver.h"
+#include "AppSystem.h"
 #include "BluetoothDevice.h"
+#include "Capabilities.h"
 #include "Drivers.h"
 
 int main(int argc, char* argv[])
 {
     AddBluetoothScheme();
 
-    std::vector<pappl_pr_driver_t> drivers;
+    // PAPPL names its files (state, spool, socket) after the program.
+    bandrill_app::AppContext app;
+    std::string path = argc > 0 && argv[0] ? argv[0] : "bandrill-printer-app";
+    app.baseName = basename(&path[0]);
     for (const bandrill_app::Driver& d : bandrill_app::Drivers())
-        drivers.push_back({d.name, d.description, nullptr, nullptr});
+        app.deviceIds.push_back(DeviceId(*d.family, *d.driver));
+    for (size_t i = 0; i < bandrill_app::Drivers().size(); ++i) {
+        const bandrill_app::Driver& d = bandrill_app::Drivers()[i];
+        app.drivers.push_back({d.name, d.description, app.deviceIds[i].c_str(), nullptr});
+    }
 
     // PAPPL 1.3.1 crashes rendering a page footer it has no text for.
-    return papplMainloop(argc, argv, "0.1.0", "bandrill printer application", static_cast<int>(drivers.size()),
-                         drivers.data(), nullptr, bandrill_app::DriverCallback, nullptr, nullptr,
-                         nullptr, nullptr, nullptr);
+    return papplMainloop(argc, argv, BANDRILL_VERSION, "bandrill printer application",
+                         static_cast<int>(app.drivers.size()), app.drivers.data(), nullptr,
+                         bandrill_app::DriverCallback, nullptr, nullptr, bandrill_app::CreateSystem,
+                         nullptr, &app);
 }

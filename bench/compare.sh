@@ -81,7 +81,8 @@ ZEBRA=$(grep -l '^\*ModelName: "Zebra ZPL Label Printer"' "$WORK"/ppd/*.ppd | he
 
 # bandrill's queue: the project's own TSPL PPD at 203 dpi, every option at
 # its default; the 8-bit job asks for Burkes (ImageFilter=3).
-ppdc -d "$WORK/ppd" "$ROOT/ppd/bandrill.drv" 2>/dev/null
+ppdc -D BANDRILL_VERSION="$(sed -n 's/^project(bandrill VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")" \
+    -d "$WORK/ppd" "$ROOT/ppd/bandrill.drv" 2>/dev/null
 TSPL="$WORK/ppd/bandrill-tspl-203.ppd"
 [ -f "$TSPL" ] || { echo "compare: no TSPL PPD from $ROOT/ppd/bandrill.drv" >&2; exit 1; }
 

@@ -5,16 +5,18 @@
 // input.
 //
 // Input layout:
-//   byte 0   language: % 6 = 0 TSPL, 1 ESC/POS, 2 PeriPage, 3 CPCL,
-//            4 Paperang, 5 guessed from the stream's first bytes
+//   byte 0   language: % (families + 1) = the family table's row, or the
+//            last value: guessed from the stream's first bytes
 //   byte 1   memory limit per page: 1 KiB << (b % 13), the total four times
 //            that (small, so that claimed sizes cost little)
 //   rest     the stream
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "FuzzSupport.h"
 #include "PngWriter.h"
+#include "PrinterFamilies.h"
 #include "StreamDecode.h"
 
 using namespace fuzz_support;
@@ -23,15 +25,18 @@ using namespace NS_DECODE;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     CFuzzInput in(data, size);
-    const int choice = in.Byte() % 6;
+    const std::vector<PrinterFamily>& families = PrinterFamilies();
+    const size_t choice = in.Byte() % (families.size() + 1);
     tagDecodeLimits limits;
     limits.nMaxImageBytes = size_t(1024) << (in.Byte() % 13);
     limits.nMaxTotalBytes = 4 * limits.nMaxImageBytes;
     const unsigned char* stream = in.Rest();
     const size_t length = in.RestSize();
 
-    ELanguage lang = static_cast<ELanguage>(choice);
-    if (choice == 5 && !DetectLanguage(stream, length, lang))
+    std::string lang;
+    if (choice < families.size())
+        lang = families[choice].language;
+    else if (!DetectLanguage(stream, length, lang))
         return 0;
 
     tagDecodeResult result;

@@ -6,6 +6,7 @@
 // the output is deterministic.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -63,6 +64,16 @@ std::string JobHead(int model, uint8_t flags, const Settings& s)
                 b = JobChoiceByte(kv.second.c_str());
         head += static_cast<char>(b);
     }
+    if (flags & kFlagMoreKeywords) {
+        head += static_cast<char>(kJobMoreKeywordCount);
+        for (const char* keyword : kJobMoreKeywords) {
+            uint8_t b = kChoiceAbsent;
+            for (const auto& kv : s.choices)
+                if (kv.first == keyword)
+                    b = JobChoiceByte(kv.second.c_str());
+            head += static_cast<char>(b);
+        }
+    }
     return head;
 }
 
@@ -101,6 +112,14 @@ void RasterJobSeeds()
     Settings roll;
     roll.choices = {{"zeMediaTracking", "Roll"}, {"Rotate", "1"}, {"ImageFilter", "7"},
                     {"Darkness", "Default"}, {"zePrintRate", "13"}};
+    // The lean streams, the receipt settings and compression in one pass.
+    Settings lean = label;
+    lean.choices.insert(lean.choices.end(),
+                        {{"InkOnly", "True"}, {"FastCompress", "True"}, {"ImageCompress", "1"},
+                         {"BandRows", "3"}, {"CutMode", "None"}, {"CutFeed", "True"},
+                         {"SetcCommands", "False"}, {"ImageBrightness", "-20"}});
+    Settings leanPlain = label;
+    leanPlain.choices.push_back({"InkOnly", "True"});
     Settings recording;
     recording.choices = {{"zeMediaTracking", "Recording"}, {"ImageFilter", "10"}, {"AutoDotted", "1"}};
 
@@ -123,6 +142,8 @@ void RasterJobSeeds()
         Put("raster_job", m + "packed_24bit", JobHead(model, 0, packed) + colour);
         Put("raster_job", m + "cropped_compressed", JobHead(model, 0, cropped) + compressed);
         Put("raster_job", m + "roll_two_pages", JobHead(model, 0, roll) + twoPages);
+        Put("raster_job", m + "lean_two_pages", JobHead(model, kFlagMoreKeywords, lean) + twoPages);
+        Put("raster_job", m + "lean_8bit", JobHead(model, kFlagMoreKeywords, leanPlain) + grey);
     }
     Put("raster_job", "20_label_32bit", JobHead(20, 0, label) + rgba);
     Put("raster_job", "21_100dpi", JobHead(21, 0, label) + RasterBytes({Drawing(40, 24, 8, CUPS_CSPACE_W, 100)}));
@@ -262,18 +283,23 @@ std::string TwoPages(int media, bool compress)
 
 void DecodeSeeds()
 {
-    // Language byte, limit byte (1 KiB << 8 = 256 KiB per page), stream.
-    auto put = [](const char* name, int lang, const std::string& stream) {
-        Put("decode", name, std::string(1, static_cast<char>(lang)) + '\x08' + stream);
+    // Language byte (the family's row in the table; one past the last:
+    // guessed), limit byte (1 KiB << 8 = 256 KiB per page), stream.
+    auto put = [](const char* name, const char* language, const std::string& stream) {
+        const std::vector<PrinterFamily>& families = PrinterFamilies();
+        size_t row = 0;
+        while (row < families.size() && (!language || std::strcmp(families[row].language, language)))
+            ++row;
+        Put("decode", name, std::string(1, static_cast<char>(row)) + '\x08' + stream);
     };
-    put("tspl_gap", 0, TwoPages<CPrinterTSPL>(1, false));
-    put("tspl_bline_zlib", 0, TwoPages<CPrinterTSPL>(2, true));
-    put("escpos_continuous", 1, TwoPages<CPrinterESCPOS>(0, false));
-    put("peripage_recording", 2, TwoPages<CPrinterPeriPage>(5, false));
-    put("peripage_gap", 2, TwoPages<CPrinterPeriPage>(1, false));
-    put("cpcl_gap", 3, TwoPages<CPrinterCPCL>(1, false));
-    put("paperang_continuous", 4, TwoPages<CPrinterPaperang>(0, false));
-    put("paperang_gap_guessed", 5, TwoPages<CPrinterPaperang>(1, false));
+    put("tspl_gap", "tspl", TwoPages<CPrinterTSPL>(1, false));
+    put("tspl_bline_zlib", "tspl", TwoPages<CPrinterTSPL>(2, true));
+    put("escpos_continuous", "escpos", TwoPages<CPrinterESCPOS>(0, false));
+    put("peripage_recording", "peripage", TwoPages<CPrinterPeriPage>(5, false));
+    put("peripage_gap", "peripage", TwoPages<CPrinterPeriPage>(1, false));
+    put("cpcl_gap", "cpcl", TwoPages<CPrinterCPCL>(1, false));
+    put("paperang_continuous", "paperang", TwoPages<CPrinterPaperang>(0, false));
+    put("paperang_gap_guessed", nullptr, TwoPages<CPrinterPaperang>(1, false));
 }
 
 } // namespace

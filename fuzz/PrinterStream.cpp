@@ -1,5 +1,8 @@
 #include "PrinterStream.h"
 
+#include <cstring>
+
+#include "PrinterFamilies.h"
 #include "StreamCheck.h"
 #ifdef BANDRILL_FUZZ_DECODE
 #include "StreamDecode.h"
@@ -9,35 +12,32 @@ namespace fuzz_support {
 
 int PagesInStream(int model, const std::string& out, std::string* error)
 {
-    int checked = -2;  // no structural check for this language
-    switch (model) {
-    case 20:
-        checked = testing_support::CheckTsplStream(out, error);
-        break;
-    case 22:
-        checked = testing_support::CheckCpclStream(out, error);
-        break;
-    case 23:
-        checked = testing_support::CheckPaperangStream(out, error);
-        break;
-    default:
-        break;
-    }
-    if (checked == -1)
-        return -1;
-#ifdef BANDRILL_FUZZ_DECODE
-    static const NS_DECODE::ELanguage kLang[] = {NS_DECODE::LANG_TSPL, NS_DECODE::LANG_ESCPOS,
-                                                 NS_DECODE::LANG_CPCL, NS_DECODE::LANG_PAPERANG,
-                                                 NS_DECODE::LANG_PERIPAGE};
-    if (model < 20 || model > 24) {
+    const PrinterFamily* family = FindPrinterFamily(model);
+    if (!family) {
         *error = "no printer language for model " + std::to_string(model);
         return -1;
     }
+    // The structural checks of the test support, where there is one.
+    static const struct {
+        const char* language;
+        int (*check)(const std::string&, std::string*);
+    } kChecks[] = {
+        {"tspl", testing_support::CheckTsplStream},
+        {"cpcl", testing_support::CheckCpclStream},
+        {"paperang", testing_support::CheckPaperangStream},
+    };
+    int checked = -2;  // no structural check for this language
+    for (const auto& c : kChecks)
+        if (std::strcmp(c.language, family->language) == 0)
+            checked = c.check(out, error);
+    if (checked == -1)
+        return -1;
+#ifdef BANDRILL_FUZZ_DECODE
     // The decoder wants at least one page; no output is no page.
     if (out.empty())
         return checked >= 0 ? checked : 0;
     NS_DECODE::tagDecodeResult result;
-    if (!NS_DECODE::DecodeStream(kLang[model - 20], reinterpret_cast<const unsigned char*>(out.data()),
+    if (!NS_DECODE::DecodeStream(family->language, reinterpret_cast<const unsigned char*>(out.data()),
                                  out.size(), result)) {
         *error = "decoder: " + result.strError;
         return -1;

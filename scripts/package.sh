@@ -9,7 +9,9 @@
 #
 # Each package holds one CMake install component (bandrill, printer-app),
 # installed into a staging tree with prefix /usr. The version is the CMake
-# project's; the dependencies come from the binaries (dpkg-shlibdeps).
+# project's; the dependencies come from the binaries (dpkg-shlibdeps); the
+# changelog is made from CHANGES.md (packaging/changelog.sh), its top entry
+# dated by the last commit.
 #
 # usage: sh scripts/package.sh [--out DIR] [--build DIR]
 #   --out DIR    where the .deb files go (default dist/)
@@ -36,7 +38,7 @@ JOBS=${JOBS:-$(nproc)}
 MAINTAINER="${DEBFULLNAME:-bandrill developers} <${DEBEMAIL:-bandrill@example.org}>"
 umask 022
 
-for tool in cmake dpkg-deb dpkg-shlibdeps dpkg-buildflags strip gzip; do
+for tool in cmake dpkg-deb dpkg-shlibdeps dpkg-buildflags dpkg-parsechangelog strip gzip; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "package: $tool not found (scripts/setup.sh installs it)" >&2
         exit 1
@@ -58,6 +60,27 @@ info() {
 }
 VERSION=$(info version)
 ARCH=$(dpkg --print-architecture)
+
+# The date of the release: the last commit's, so that a rebuild of the same
+# tree makes the same packages.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || date +%s)
+fi
+export SOURCE_DATE_EPOCH
+RELEASE_DATE=$(LC_ALL=C date -u -R -d "@$SOURCE_DATE_EPOCH")
+
+# The changelog from CHANGES.md, checked before the build: a CHANGES.md
+# that does not fit the version stops here.
+changelog() {
+    sh "$PKG/changelog.sh" "$ROOT/CHANGES.md" "$1" "$VERSION" "$MAINTAINER" "$RELEASE_DATE" \
+        >"$BUILD/changelog-$1"
+    if ! dpkg-parsechangelog -l "$BUILD/changelog-$1" >/dev/null; then
+        echo "package: the changelog made from CHANGES.md is not a valid Debian changelog" >&2
+        exit 1
+    fi
+}
+changelog bandrill
+
 targets="bandrill bandrill-ppds bandrill-decode"
 packages="bandrill:bandrill"
 if [ "$(info printer_app)" = 1 ]; then
@@ -72,14 +95,6 @@ cmake --build "$BUILD" -j "$JOBS" --target $targets >"$BUILD/build.log" 2>&1 || 
     tail -40 "$BUILD/build.log" >&2
     exit 1
 }
-
-# The date of the release: the last commit's, so that a rebuild of the same
-# tree makes the same packages.
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || date +%s)
-fi
-export SOURCE_DATE_EPOCH
-RELEASE_DATE=$(LC_ALL=C date -u -R -d "@$SOURCE_DATE_EPOCH")
 
 is_elf() {
     [ "$(head -c 4 "$1" | od -An -c | tr -d ' ')" = '177ELF' ]
@@ -120,8 +135,8 @@ make_package() {
     mkdir -p "$doc"
     find "$doc" -type f ! -name '*.gz' -size +4k -exec gzip -9n {} +
     cp "$PKG/copyright" "$doc/copyright"
-    printf '%s (%s) unstable; urgency=medium\n\n  * Release %s.\n\n -- %s  %s\n' \
-        "$name" "$VERSION" "$VERSION" "$MAINTAINER" "$RELEASE_DATE" | gzip -9n >"$doc/changelog.gz"
+    changelog "$name"
+    gzip -9n <"$BUILD/changelog-$name" >"$doc/changelog.gz"
 
     # Dependencies from the libraries the binaries load.
     depends=""

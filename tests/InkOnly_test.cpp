@@ -67,15 +67,15 @@ std::string Print(const std::vector<Rows>& pages, bool inkOnly, const PrintSetup
 struct Family {
     const char* name;
     std::function<std::string(const std::vector<Rows>&, bool, const PrintSetup&)> print;
-    NS_DECODE::ELanguage lang;
+    const char* lang;  // the decoder's language keyword
     PaperLanguage paper;
 };
 
 const Family kFamilies[] = {
-    {"TSPL", Print<CPrinterTSPL>, NS_DECODE::LANG_TSPL, PaperLanguage::TSPL},
-    {"CPCL", Print<CPrinterCPCL>, NS_DECODE::LANG_CPCL, PaperLanguage::CPCL},
-    {"ESC/POS", Print<CPrinterESCPOS>, NS_DECODE::LANG_ESCPOS, PaperLanguage::ESCPOS},
-    {"PeriPage", Print<CPrinterPeriPage>, NS_DECODE::LANG_PERIPAGE, PaperLanguage::PeriPage},
+    {"TSPL", Print<CPrinterTSPL>, "tspl", PaperLanguage::TSPL},
+    {"CPCL", Print<CPrinterCPCL>, "cpcl", PaperLanguage::CPCL},
+    {"ESC/POS", Print<CPrinterESCPOS>, "escpos", PaperLanguage::ESCPOS},
+    {"PeriPage", Print<CPrinterPeriPage>, "peripage", PaperLanguage::PeriPage},
 };
 
 // A decoded page's ink as rows of 'X' and '.', without the blank rows

@@ -18,18 +18,20 @@ using namespace NS_DECODE;
 
 namespace {
 
-const char kUsage[] =
-    "usage: bandrill-decode [--lang tspl|escpos|peripage|cpcl|paperang] [--out DIR] [--prefix NAME] "
-    "FILE|-\n"
-    "Writes DIR/NAME-pageN.png for each page (DIR defaults to '.', NAME to the input's base name)\n"
-    "and lists the commands of the stream on standard output. Without --lang the language is\n"
-    "guessed from the first bytes.\n";
+std::string UsageText()
+{
+    return "usage: bandrill-decode [--lang " + LanguageList("|") +
+           "] [--out DIR] [--prefix NAME] FILE|-\n"
+           "Writes DIR/NAME-pageN.png for each page (DIR defaults to '.', NAME to the input's base name)\n"
+           "and lists the commands of the stream on standard output. Without --lang the language is\n"
+           "guessed from the first bytes.\n";
+}
 
 int Usage(const char* why)
 {
     if (why)
         fprintf(stderr, "bandrill-decode: %s\n", why);
-    fputs(kUsage, stderr);
+    fputs(UsageText().c_str(), stderr);
     return 2;
 }
 
@@ -73,7 +75,7 @@ int main(int argc, char** argv)
             else
                 prefix = v;
         } else if (a == "-h" || a == "--help") {
-            fputs(kUsage, stdout);
+            fputs(UsageText().c_str(), stdout);
             return 0;
         } else if (a.size() > 1 && a[0] == '-') {
             return Usage(("unknown option " + a).c_str());
@@ -101,9 +103,9 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    ELanguage lang = LANG_TSPL;
+    std::string lang = langName;
     if (!langName.empty()) {
-        if (!ParseLanguageName(langName, lang))
+        if (!IsDecodedLanguage(langName))
             return Usage(("unknown language " + langName).c_str());
     } else if (!DetectLanguage(data.data(), data.size(), lang)) {
         fprintf(stderr, "bandrill-decode: %s: cannot tell the printer language from the first bytes; "
@@ -115,7 +117,7 @@ int main(int argc, char** argv)
 
     tagDecodeResult result;
     bool bOk = DecodeStream(lang, data.data(), data.size(), result);
-    printf("language: %s, %zu bytes\n", LanguageName(lang), data.size());
+    printf("language: %s, %zu bytes\n", lang.c_str(), data.size());
     fputs(result.strListing.c_str(), stdout);
 
     // Pages completed before an error are still written: they show how far

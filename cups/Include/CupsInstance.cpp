@@ -25,9 +25,9 @@
 #include "CupsLog.h"
 #include "CupsMessages.h"
 #include "CupsOutput.h"
-#include "DibImage.h"
 #include "PageAssembler.h"
 #include "PrinterFamilies.h"
+#include "PrintJob.h"
 
 CStdRefPtr<CBaseRender> g_pRender;
 int ModelNumber = 0;
@@ -41,21 +41,9 @@ void CancelJob(int)
 
 namespace {
 
-// The enum fields of a page header hold whatever the raster stream carried.
-// They are read as the integers they are stored as: a value outside the
-// enum's range must not be loaded as the enum type.
-template <class E>
-int RawField(const E& field)
-{
-    static_assert(sizeof(E) == sizeof(int), "header enums are stored as 32-bit integers");
-    int value;
-    std::memcpy(&value, &field, sizeof value);
-    return value;
-}
-
 // Reads and drops the pixel data of a page that is not printed, in small
 // pieces so that a huge header allocates nothing of its size.
-void SkipPage(cups_raster_t* ras, const cups_page_header2_t& h)
+void DropPixels(cups_raster_t* ras, const cups_page_header2_t& h)
 {
     unsigned char scratch[65536];
     unsigned long long left = static_cast<unsigned long long>(h.cupsHeight) * h.cupsBytesPerLine;
@@ -129,23 +117,25 @@ void KeepPageMemory()
 #endif
 }
 
-// Reads a page's lines straight into the page assembler, which makes the
-// page one bit a dot with the job's halftone settings as they arrive. A
-// page the assembler refuses, or has no memory for, is passed over: page
-// intake then finds no lines.
-void ReadPage(cups_raster_t* ras, const cups_page_header2_t& header, CPageAssembler& page)
-{
-    if (!page.Begin(header, g_pRender->m_regHalftone)) {
-        SkipPage(ras, header);
-        return;
+// The raster stream as the page loop reads it: libcups' headers and
+// lines, and the pixel data of a page not taken read and dropped.
+class CCupsRasterSource : public IRasterSource {
+public:
+    explicit CCupsRasterSource(cups_raster_t* ras) : m_ras(ras) {}
+
+    bool ReadHeader(cups_page_header2_t& header) override
+    {
+        return m_ras && cupsRasterReadHeader2(m_ras, &header);
     }
-    while (unsigned char* line = page.NextLine()) {
-        if (cupsRasterReadPixels(ras, line, header.cupsBytesPerLine) == 0)
-            break;
-        page.LineDone();
+    bool ReadLine(unsigned char* line, unsigned bytes) override
+    {
+        return cupsRasterReadPixels(m_ras, line, bytes) != 0;
     }
-    page.Finish();
-}
+    void SkipPage(const cups_page_header2_t& header) override { DropPixels(m_ras, header); }
+
+private:
+    cups_raster_t* m_ras;
+};
 
 // Owners of what the job opens, so that every way out of Run releases them.
 struct RasterCloser {
@@ -187,44 +177,6 @@ private:
     cups_option_t* m_options = nullptr;
     int m_count;
 };
-
-// Why a page the intake refused (or could not make an image of) is not
-// printed, for the user.
-std::string RefusalReason(const cups_page_header2_t& h)
-{
-    char text[256];
-    const unsigned bpp = h.cupsBitsPerPixel;
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32)
-        std::snprintf(text, sizeof text,
-                      "its raster has %u bits per pixel; 1, 4, 8, 24 and 32 can be printed", bpp);
-    else if (h.cupsWidth == 0 || h.cupsHeight == 0)
-        std::snprintf(text, sizeof text, "it is %u x %u pixels, nothing to print", h.cupsWidth,
-                      h.cupsHeight);
-    else if (!CPageAssembler::PageFits(h))
-        std::snprintf(text, sizeof text,
-                      "at %u x %u pixels, %u bytes per line, it is too large for memory "
-                      "(the limit is %.0f MiB)",
-                      h.cupsWidth, h.cupsHeight, h.cupsBytesPerLine,
-                      static_cast<double>(CDibImage::kMaxMemory) / (1024 * 1024));
-    else
-        std::snprintf(text, sizeof text, "no memory for its %u x %u pixels", h.cupsWidth,
-                      h.cupsHeight);
-    return text;
-}
-
-// A page whose lines stopped coming (end of the stream, or raster data
-// that cannot be read further) is printed with white for the missing lines.
-void ReportCutPage(CRenderJob& job, int pageNumber, const CPageAssembler& page)
-{
-    if (!page.Accepted() || page.LinesReceived() >= page.LinesExpected())
-        return;
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "Page %d is incomplete: the raster data ended after %u of its %u lines; the "
-                  "rest is printed blank.",
-                  pageNumber, page.LinesReceived(), page.LinesExpected());
-    job.Report(CRenderJob::kWarning, text);
-}
 
 // The back end lives on in g_pRender after Run; the job it prints for is
 // Run's own.
@@ -315,35 +267,13 @@ int CCupsInstance::Run(int argc, char** argv)
     CupsReadSettings(*g_pRender);
     g_pRender->SetModelName(modelName.c_str());
 
-    g_pRender->OnStartDoc(0);
-
     // The page loop. Cancellation is tested right after a header is read
     // and after each finished page, so a started page is always completed.
     Page = 0;
-    cups_page_header2_t header;
-    CPageAssembler page;
-    while (ras && cupsRasterReadHeader2(ras.get(), &header)) {
-        if (Canceled)
-            break;
-
-        Page = job.BeginPage();
-        fprintf(stderr, "PAGE: %d 1\n", Page);
-        _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", Page);
-
-        ReadPage(ras.get(), header, page);
-        ReportCutPage(job, Page, page);
-        StartPage(ppd.get(), &header, page);
-
-        job.EndPage();
-        _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", Page);
-        EndPage(ppd.get(), &header);
-
-        if (Canceled)
-            break;
-    }
-
-    // Shut-down.
-    g_pRender->OnEndDoc();
+    CPrintJob print(*g_pRender, job);
+    CCupsRasterSource source(ras.get());
+    print.Run(source);
+    Page = print.Pages();
 
     if (Page == 0) {
         _cupsLangPrintFilter(stderr, "ERROR", "No pages were found.");
@@ -352,51 +282,18 @@ int CCupsInstance::Run(int argc, char** argv)
     return CupsOutputFailed() ? 1 : 0;
 }
 
-void CCupsInstance::StartPage(ppd_file_s* ppd, cups_page_header2_s* header, const CMyBuffer& lines)
+// A page handed over whole, outside the job loop: traced to the system
+// log, loaded and printed (or refused) by g_pRender.
+void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, const CMyBuffer& lines)
 {
-    StartPage(ppd, header, [&](CBaseRender& render) { return render.LoadPage(header, lines); });
+    CCupsJob job;
+    CPrintJob(*g_pRender, job).PrintPage(*header, lines);
 }
 
-void CCupsInstance::StartPage(ppd_file_s* ppd, cups_page_header2_s* header, CPageAssembler& page)
+void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header, CPageAssembler& page)
 {
-    StartPage(ppd, header, [&](CBaseRender& render) { return render.LoadPage(header, page); });
-}
-
-void CCupsInstance::StartPage(ppd_file_s*, cups_page_header2_s* header,
-                              const std::function<bool(CBaseRender&)>& load)
-{
-    CupsLog(LOG_DEBUG, "DEBUG: Duplex = %d\n", RawField(header->Duplex));
-    CupsLog(LOG_DEBUG, "DEBUG: HWResolution = [ %d %d ]\n", header->HWResolution[0],
-            header->HWResolution[1]);
-    CupsLog(LOG_DEBUG, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n",
-            header->ImagingBoundingBox[0], header->ImagingBoundingBox[1],
-            header->ImagingBoundingBox[2], header->ImagingBoundingBox[3]);
-    CupsLog(LOG_DEBUG, "DEBUG: Margins = [ %d %d ]\n", header->Margins[0], header->Margins[1]);
-    CupsLog(LOG_DEBUG, "DEBUG: ManualFeed = %d\n", RawField(header->ManualFeed));
-    CupsLog(LOG_DEBUG, "DEBUG: MediaPosition = %d\n", header->MediaPosition);
-    CupsLog(LOG_DEBUG, "DEBUG: NumCopies = %d\n", header->NumCopies);
-    CupsLog(LOG_DEBUG, "DEBUG: Orientation = %d\n", RawField(header->Orientation));
-    CupsLog(LOG_DEBUG, "DEBUG: PageSize = [ %d %d ]\n", header->PageSize[0], header->PageSize[1]);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsWidth = %d\n", header->cupsWidth);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsHeight = %d\n", header->cupsHeight);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsMediaType = %d\n", header->cupsMediaType);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsBitsPerColor = %d\n", header->cupsBitsPerColor);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsBitsPerPixel = %d\n", header->cupsBitsPerPixel);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsBytesPerLine = %d\n", header->cupsBytesPerLine);
-    CupsLog(LOG_DEBUG, "DEBUG: cupsColorOrder = %d\n", RawField(header->cupsColorOrder));
-    CupsLog(LOG_DEBUG, "DEBUG: cupsColorSpace = %d\n", RawField(header->cupsColorSpace));
-    CupsLog(LOG_DEBUG, "DEBUG: cupsCompression = %d\n", header->cupsCompression);
-
-    CBaseRender* render = g_pRender;
-    if (!load(*render)) {
-        CupsLog(LOG_ERR, "create image error\n");
-        render->RefusePage("%s", RefusalReason(*header).c_str());
-        return;
-    }
-    CupsLog(LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
-            header->cupsWidth, header->cupsHeight, header->cupsBitsPerPixel,
-            header->cupsBytesPerLine);
-    render->PrintPage();
+    CCupsJob job;
+    CPrintJob(*g_pRender, job).PrintPage(*header, page);
 }
 
 void CCupsInstance::EndPage(ppd_file_s*, cups_page_header2_s*)

@@ -1,9 +1,9 @@
 // The print job: arguments, raster stream, PPD, the back end chosen by the
-// model number, the page loop, cancellation and the exit status.
+// model number and the exit status; the page loop is the core's
+// (CPrintJob), cancellation the SIGTERM flag.
 #pragma once
 
 #include <csignal>
-#include <functional>
 
 #include "BaseRender.h"
 #include "MyBuffer.h"
@@ -30,9 +30,4 @@ public:
     void StartPage(ppd_file_s* ppd, cups_page_header2_s* header, const CMyBuffer& lines);
     void StartPage(ppd_file_s* ppd, cups_page_header2_s* header, CPageAssembler& page);
     void EndPage(ppd_file_s* ppd, cups_page_header2_s* header);
-
-private:
-    // Traces the header, loads the page with load and prints it.
-    void StartPage(ppd_file_s* ppd, cups_page_header2_s* header,
-                   const std::function<bool(CBaseRender&)>& load);
 };

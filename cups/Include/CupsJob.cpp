@@ -35,18 +35,20 @@ bool CCupsJob::Write(const void* data, int length)
     return true;
 }
 
-int CCupsJob::BeginPage()
+void CCupsJob::PageStarted(int page)
 {
     m_pageBytes = 0;
-    return StartPage();
+    std::fprintf(stderr, "PAGE: %d 1\n", page);
+    _cupsLangPrintFilter(stderr, "INFO", "Starting page %d.", page);
 }
 
-void CCupsJob::EndPage()
+void CCupsJob::PageFinished(int page)
 {
     // A page refused before any of it was written, or cut off by a failed
     // printer channel, is not complete.
     if (m_pageBytes > 0 && !OutputFailed())
         Progress(100);
+    _cupsLangPrintFilter(stderr, "INFO", "Finished page %d.", page);
 }
 
 void CCupsJob::Progress(int percent)
@@ -87,16 +89,17 @@ bool CCupsJob::OutputFailed() const
 
 namespace {
 
-// The marked choice of a PPD main keyword, or "" when there is none. The
-// driver's own keywords (bandrill...) describe the printer rather than the
-// job: they are PPD attributes, and their value is the choice.
+// The marked choice of a PPD main keyword, or "" when there is none.
+// Settings that describe the printer rather than the job are PPD
+// attributes, and their value is the choice.
 class CPpdChoices : public ISettingChoices {
 public:
     explicit CPpdChoices(CBaseRender& render) : m_render(render) {}
 
     std::string Choice(const char* keyword) override
     {
-        if (std::strncmp(keyword, "bandrill", 8) == 0) {
+        const SettingRow* row = FindSetting(keyword);
+        if (row && row->source == SettingRow::kAttribute) {
             ppd_attr_t* attr = ppdFindAttr(m_render.m_ppd, keyword, nullptr);
             if (!attr || !attr->value) {
                 m_render.AddLog("FindAttr: %s is missing", keyword);

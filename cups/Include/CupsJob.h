@@ -18,10 +18,11 @@ public:
     bool IsCanceled() const override;
     bool OutputFailed() const override;
 
-    // The job loop's page bracket: BeginPage counts the page and returns its
-    // number; EndPage reports it 100% complete when its bytes went out.
-    int BeginPage();
-    void EndPage();
+    // The page loop's bracket: "PAGE: N 1" and "Starting page N.";
+    // then 100% complete when the page's bytes went out, and "Finished
+    // page N.".
+    void PageStarted(int page) override;
+    void PageFinished(int page) override;
 
     // Writes up to this size are not reported piecemeal: they fit the pipe
     // to the backend at once, so their progress would mean nothing.

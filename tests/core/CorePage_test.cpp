@@ -5,10 +5,12 @@
 // This program links the render core only, not libcups.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <set>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -22,6 +24,7 @@
 #include "PpdWriter.h"
 #include "PrinterFamilies.h"
 #include "PrinterSettings.h"
+#include "PrintJob.h"
 #include "RenderJob.h"
 #include "TempDir.h"
 
@@ -151,21 +154,17 @@ std::string RunCore(int model, const std::map<std::string, std::string>& choices
     render->SetJob(&job);
     MapChoices map(choices);
     ReadPrinterSettings(*render, map);
-    render->OnStartDoc(0);
-    CPageAssembler assembler;
-    for (cups_page_header2_t hd : headers) {
+    CPrintJob print(*render, job);
+    print.Begin();
+    for (const cups_page_header2_t& hd : headers) {
         const std::vector<unsigned char> data = Lines(hd);
-        if (assembler.Begin(hd)) {
-            // Line by line, as a line-fed front end receives them.
+        // Line by line, as a line-fed front end receives them.
+        if (print.BeginPage(hd))
             for (unsigned y = 0; y < hd.cupsHeight; ++y)
-                assembler.AddLine(&data[static_cast<size_t>(y) * hd.cupsBytesPerLine]);
-            assembler.Finish();
-        }
-        if (render->LoadPage(&hd, assembler.Lines()))
-            render->PrintPage();
-        render->OnEndPage();
+                print.AddLine(&data[static_cast<size_t>(y) * hd.cupsBytesPerLine]);
+        print.EndPage();
     }
-    render->OnEndDoc();
+    print.End();
     return job.out;
 }
 
@@ -237,6 +236,38 @@ TEST(CorePage, JobsInTwoThreadsKeepTheirOwnOutputAndState)
     }
 }
 
+// What the user is told goes through the job, whichever front end it is:
+// a refused page with its reason, a page whose lines stopped coming.
+TEST(CorePage, RefusedAndCutPagesAreReportedThroughTheJob)
+{
+    const PrinterFamily* family = FindPrinterFamily(kModelESCPOS);
+    CStdRefPtr<CBaseRender> render;
+    render = MakeRefPtr<CBaseRender>(family->create());
+    StringJob job;
+    render->SetJob(&job);
+    CPrintJob print(*render, job);
+    print.Begin();
+    cups_page_header2_t deep = Header(16, 4, 16, CUPS_CSPACE_SW, 203);
+    EXPECT_FALSE(print.BeginPage(deep));
+    print.EndPage();
+    cups_page_header2_t cut = Header(40, 10, 8, CUPS_CSPACE_SW, 203);
+    ASSERT_TRUE(print.BeginPage(cut));
+    const std::vector<unsigned char> grey(40, 0x80);
+    for (int y = 0; y < 4; ++y)
+        EXPECT_TRUE(print.AddLine(grey.data()));
+    print.EndPage();
+    print.End();
+    render->SetJob(nullptr);
+
+    EXPECT_EQ(print.Pages(), 2);
+    const std::vector<std::string> expected = {
+        "Page 1 not printed: its raster has 16 bits per pixel; 1, 4, 8, 24 and 32 can be printed.",
+        "Page 2 is incomplete: the raster data ended after 4 of its 10 lines; the rest is printed "
+        "blank."};
+    EXPECT_EQ(job.reports, expected);
+    EXPECT_FALSE(job.out.empty());
+}
+
 TEST(CorePage, AssemblerWhitensMissingLinesAndRefusesBeforeAllocating)
 {
     cups_page_header2_t hd = Header(16, 4, 1, CUPS_CSPACE_K, 203);
@@ -272,15 +303,24 @@ TEST(CorePage, FamilyTableNamesEveryModelAndDriverOnce)
         CStdRefPtr<CBaseRender> render;
         render = MakeRefPtr<CBaseRender>(f.create());
         EXPECT_NE(static_cast<CBaseRender*>(render), nullptr);
-        for (const char* d : f.drivers) {
-            EXPECT_EQ(FindPrinterFamilyByDriver(d), &f) << d;
-            drivers.push_back(d);
+        EXPECT_EQ(FindPrinterFamilyByLanguage(f.language), &f);
+        for (const PrinterDriver& d : f.drivers) {
+            EXPECT_EQ(FindPrinterFamilyByDriver(d.name), &f) << d.name;
+            drivers.push_back(d.name);
+        }
+        // Every setting a family offers is a row of the settings table, its
+        // default one of its choices.
+        for (const OfferedSetting& o : f.settings) {
+            ASSERT_NE(o.row, nullptr);
+            EXPECT_EQ(FindSetting(o.row->keyword), o.row);
+            EXPECT_TRUE(o.Offers(o.defaultChoice)) << f.name << " " << o.row->keyword;
         }
     }
-    const std::vector<int> expected = {kModelTSPL, kModelESCPOS, kModelCPCL, kModelPaperang,
-                                       kModelPeriPage};
-    EXPECT_EQ(models, expected);
-    EXPECT_EQ(drivers.size(), 8u);
+    // In model number order, each model and driver once.
+    EXPECT_TRUE(std::is_sorted(models.begin(), models.end()));
+    EXPECT_EQ(std::set<int>(models.begin(), models.end()).size(), models.size());
+    EXPECT_EQ(std::set<std::string>(drivers.begin(), drivers.end()).size(), drivers.size());
+    EXPECT_NE(FindPrinterFamily(kModelTSPL), nullptr);
     EXPECT_EQ(FindPrinterFamily(19), nullptr);
     EXPECT_EQ(FindPrinterFamilyByDriver("bandrill-tspl-203"), nullptr);
     EXPECT_EQ(FindPrinterFamilyByDriver(nullptr), nullptr);

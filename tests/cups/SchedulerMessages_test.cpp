@@ -16,10 +16,6 @@ using namespace testing_support;
 
 namespace {
 
-const NS_DECODE::ELanguage kLanguage[] = {NS_DECODE::LANG_TSPL, NS_DECODE::LANG_ESCPOS,
-                                          NS_DECODE::LANG_CPCL, NS_DECODE::LANG_PAPERANG,
-                                          NS_DECODE::LANG_PERIPAGE};
-
 // A one-bit page of seeded noise: no back end can shrink it, so every
 // language writes well over 64 KiB for it.
 RasterPage NoisePage(unsigned width, unsigned height)
@@ -74,7 +70,7 @@ TEST_F(SchedulerMessages, LargePageReportsProgressInTenths)
         EXPECT_EQ(r.err, largePage + PageMessages(2));
 
         NS_DECODE::tagDecodeResult decoded;
-        ASSERT_TRUE(NS_DECODE::DecodeStream(kLanguage[family.model - 20],
+        ASSERT_TRUE(NS_DECODE::DecodeStream(family.language,
                                             reinterpret_cast<const unsigned char*>(r.out.data()),
                                             r.out.size(), decoded))
             << decoded.strError;

@@ -25,11 +25,8 @@ namespace {
 // decoder; -1 when the stream does not decode.
 int DecodedPages(int model, const std::string& out, std::string* error)
 {
-    static const NS_DECODE::ELanguage kLang[] = {NS_DECODE::LANG_TSPL, NS_DECODE::LANG_ESCPOS,
-                                                 NS_DECODE::LANG_CPCL, NS_DECODE::LANG_PAPERANG,
-                                                 NS_DECODE::LANG_PERIPAGE};
     NS_DECODE::tagDecodeResult result;
-    if (!NS_DECODE::DecodeStream(kLang[model - 20], reinterpret_cast<const unsigned char*>(out.data()),
+    if (!NS_DECODE::DecodeStream(FindPrinterFamily(model)->language, reinterpret_cast<const unsigned char*>(out.data()),
                                  out.size(), result)) {
         *error = result.strError + " at " + std::to_string(result.nErrorOffset);
         return -1;

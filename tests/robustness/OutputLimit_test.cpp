@@ -19,6 +19,7 @@
 #include "RasterWriter.h"
 #include "RecordingPrinter.h"
 #include "StreamCheck.h"
+#include "PrinterFamilies.h"
 #include "StreamDecode.h"
 #include "TempDir.h"
 
@@ -205,7 +206,7 @@ TEST(OutputLimit, HugeRasterPageInEscPosAndPeriPage)
         EXPECT_GT(r.out.size(), 104857600u);
 
         NS_DECODE::tagDecodeResult decoded;
-        ASSERT_TRUE(NS_DECODE::DecodeStream(model == 21 ? NS_DECODE::LANG_ESCPOS : NS_DECODE::LANG_PERIPAGE,
+        ASSERT_TRUE(NS_DECODE::DecodeStream(FindPrinterFamily(model)->language,
                                             reinterpret_cast<const unsigned char*>(r.out.data()),
                                             r.out.size(), decoded))
             << decoded.strError;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "PrinterFamilies.h"
 #include "StreamDecode.h"
 #include "TempDir.h"
 
@@ -105,7 +106,7 @@ Rows ToAscii(const tagDecodedPage& page)
     return rows;
 }
 
-tagDecodeResult Decode(ELanguage lang, const std::string& s, const tagDecodeLimits& limits = {})
+tagDecodeResult Decode(const std::string& lang, const std::string& s, const tagDecodeLimits& limits = {})
 {
     tagDecodeResult r;
     DecodeStream(lang, reinterpret_cast<const unsigned char*>(s.data()), s.size(), r, limits);
@@ -160,7 +161,7 @@ std::string TsplMode3(const Rows& rows)
 TEST(DecodeTSPL, BothBitmapModesGiveTheSamePage)
 {
     for (const std::string& bitmap : {TsplMode1(kPicture), TsplMode3(kPicture)}) {
-        tagDecodeResult r = Decode(LANG_TSPL, TsplPage(bitmap));
+        tagDecodeResult r = Decode("tspl", TsplPage(bitmap));
         ASSERT_TRUE(r.bOk) << r.strError;
         ASSERT_EQ(r.vPages.size(), 1u);
         EXPECT_EQ(ToAscii(r.vPages[0]), kPicture) << r.strListing;
@@ -170,7 +171,7 @@ TEST(DecodeTSPL, BothBitmapModesGiveTheSamePage)
 
 TEST(DecodeTSPL, ListsTheSettingsOfThePage)
 {
-    tagDecodeResult r = Decode(LANG_TSPL, TsplPage(TsplMode3(kPicture)));
+    tagDecodeResult r = Decode("tspl", TsplPage(TsplMode3(kPicture)));
     ASSERT_TRUE(r.bOk) << r.strError;
     for (const char* text : {"label size, width 2.00 mm, height 0.38 mm", "ribbon off",
                              "media gap, gap 3 mm, offset 0 mm", "density 8", "speed 4",
@@ -186,7 +187,7 @@ TEST(DecodeTSPL, BitmapsAreLaidOutAtTheirPositionAndPagesEndAtPrint)
     // Page 1: one byte-wide bitmap at x 3, y 1. Page 2: a bitmap at 0,0.
     std::string s = "CLS\r\nBITMAP 3,1,1,1,1," + Hex("0F") + "\r\nPRINT 1\r\n" + "CLS\r\nBITMAP 0,0,1,1,1," +
                     Hex("FE") + "\r\nPRINT 1,1\r\n";
-    tagDecodeResult r = Decode(LANG_TSPL, s);
+    tagDecodeResult r = Decode("tspl", s);
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 2u);
     EXPECT_EQ(ToAscii(r.vPages[0]), (Rows{"...........", "...XXXX...."}));
@@ -198,21 +199,21 @@ TEST(DecodeTSPL, BitmapsAreLaidOutAtTheirPositionAndPagesEndAtPrint)
 TEST(DecodeTSPL, PrintCountsGiveThatManyPages)
 {
     const std::string label = "CLS\r\nBITMAP 8,1,1,1,1," + Hex("7F") + "\r\n";
-    tagDecodeResult r = Decode(LANG_TSPL, label + "PRINT 1,3\r\n" + label + "PRINT 2,1\r\n");
+    tagDecodeResult r = Decode("tspl", label + "PRINT 1,3\r\n" + label + "PRINT 2,1\r\n");
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 5u);
     for (const auto& page : r.vPages)
         EXPECT_EQ(ToAscii(page), (Rows{"................", "........X......."}));
     EXPECT_TRUE(Lists(r, "printed 3 times: pages 1 to 3")) << r.strListing;
 
-    r = Decode(LANG_TSPL, label + "PRINT 100000,100000\r\n");
+    r = Decode("tspl", label + "PRINT 100000,100000\r\n");
     EXPECT_FALSE(r.bOk);
     EXPECT_NE(r.strError.find("at most 10000 copies"), std::string::npos) << r.strError;
 }
 
 TEST(DecodeTSPL, UnknownCommandIsAWarningNotAnError)
 {
-    tagDecodeResult r = Decode(LANG_TSPL, "CLS\r\nDIRECTION 1\r\nPRINT 1,1\r\n");
+    tagDecodeResult r = Decode("tspl", "CLS\r\nDIRECTION 1\r\nPRINT 1,1\r\n");
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vWarnings.size(), 1u);
     EXPECT_NE(r.vWarnings[0].find("offset 5: unknown TSPL command \"DIRECTION 1\""), std::string::npos);
@@ -236,7 +237,7 @@ TEST(DecodeTSPL, MalformedLinesNameTheOffsetAndTheExpectedForm)
         {"", 0, "expected at least one page, found an empty stream"},
     };
     for (const Case& c : cases) {
-        tagDecodeResult r = Decode(LANG_TSPL, c.stream);
+        tagDecodeResult r = Decode("tspl", c.stream);
         EXPECT_FALSE(r.bOk) << c.stream;
         EXPECT_EQ(r.nErrorOffset, c.offset) << r.strError;
         EXPECT_NE(r.strError.find(c.expected), std::string::npos) << r.strError;
@@ -255,7 +256,7 @@ TEST(DecodeTSPL, ZlibPayloadMustMatchItsFields)
         "BITMAP 0,0,1,1,3,4,abcd\r\nPRINT 1\r\n",
     };
     for (const std::string& s : cases) {
-        tagDecodeResult r = Decode(LANG_TSPL, s);
+        tagDecodeResult r = Decode("tspl", s);
         EXPECT_FALSE(r.bOk);
         EXPECT_NE(r.strError.find("zlib"), std::string::npos) << r.strError;
     }
@@ -273,7 +274,7 @@ const std::string kEscPosPage = Hex(
 
 TEST(DecodeESCPOS, PageFromInitialiseToCut)
 {
-    tagDecodeResult r = Decode(LANG_ESCPOS, kEscPosPage + kEscPosPage);
+    tagDecodeResult r = Decode("escpos", kEscPosPage + kEscPosPage);
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 2u);
     EXPECT_EQ(ToAscii(r.vPages[0]), kPicture);
@@ -290,7 +291,7 @@ TEST(DecodeESCPOS, ConsecutiveRasterImagesOfAPageAreJoined)
     std::string s = Hex("1B 40 00  1D 76 30 00 01 00 02 00  80 40"
                         "1D 76 30 00 01 00 01 00  20"
                         "1D 56 31");
-    tagDecodeResult r = Decode(LANG_ESCPOS, s);
+    tagDecodeResult r = Decode("escpos", s);
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 1u);
     EXPECT_EQ(ToAscii(r.vPages[0]), (Rows{"X.......", ".X......", "..X....."}));
@@ -312,7 +313,7 @@ TEST(DecodeESCPOS, SeededBandsJoinBackToTheImage)
             y += band;
         }
         s += Hex("1D 56 31");
-        tagDecodeResult r = Decode(LANG_ESCPOS, s);
+        tagDecodeResult r = Decode("escpos", s);
         ASSERT_TRUE(r.bOk) << r.strError;
         ASSERT_EQ(r.vPages.size(), 1u);
         EXPECT_EQ(r.vPages[0].iWidth, static_cast<int>(w * 8));
@@ -336,7 +337,7 @@ TEST(DecodeESCPOS, FeedsBetweenImagesAreBlankRows)
                               "1B 4A 04"
                               "1D 76 30 03 01 00 01 00  0F"
                               "1D 56 31");
-    tagDecodeResult r = Decode(LANG_ESCPOS, s);
+    tagDecodeResult r = Decode("escpos", s);
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 2u);
     EXPECT_EQ(ToAscii(r.vPages[0]),
@@ -363,7 +364,7 @@ TEST(DecodeESCPOS, PagesOfOneSlipFollowUncut)
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.listed);
-        tagDecodeResult r = Decode(LANG_ESCPOS, c.stream);
+        tagDecodeResult r = Decode("escpos", c.stream);
         ASSERT_TRUE(r.bOk) << r.strError << "\n" << r.strListing;
         ASSERT_EQ(r.vPages.size(), 2u);
         EXPECT_EQ(ToAscii(r.vPages[0]), (Rows{"X......."}));
@@ -393,7 +394,7 @@ TEST(DecodeESCPOS, StructuralFaults)
         {Hex("1B 40 00 1B 61 01"), 6, "expected a cut (1D 56) to end page 1 (begun at offset 0)"},
     };
     for (const Case& c : cases) {
-        tagDecodeResult r = Decode(LANG_ESCPOS, c.stream);
+        tagDecodeResult r = Decode("escpos", c.stream);
         EXPECT_FALSE(r.bOk);
         EXPECT_EQ(r.nErrorOffset, c.offset) << r.strError;
         EXPECT_NE(r.strError.find(c.expected), std::string::npos) << r.strError;
@@ -415,7 +416,7 @@ const std::string kPeriPagePage = Hex(
 
 TEST(DecodePeriPage, PageFromStartToEndCommand)
 {
-    tagDecodeResult r = Decode(LANG_PERIPAGE, kPeriPagePage + kPeriPagePage);
+    tagDecodeResult r = Decode("peripage", kPeriPagePage + kPeriPagePage);
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 2u);
     EXPECT_EQ(ToAscii(r.vPages[1]), kPicture);
@@ -427,7 +428,7 @@ TEST(DecodePeriPage, PageFromStartToEndCommand)
 TEST(DecodePeriPage, StartInsideAnOpenPageIsAnError)
 {
     std::string s = Hex("10 FF FE 01 1B 40 00 10 FF FE 01");
-    tagDecodeResult r = Decode(LANG_PERIPAGE, s);
+    tagDecodeResult r = Decode("peripage", s);
     EXPECT_FALSE(r.bOk);
     EXPECT_EQ(r.nErrorOffset, 7u);
     EXPECT_NE(r.strError.find("expected the end command 10 FF FE 45 to end page 1"), std::string::npos);
@@ -448,7 +449,7 @@ std::string CpclPage(const std::string& data)
 TEST(DecodeCPCL, GraphicsRightAfterTheFieldsThenFormAndPrint)
 {
     std::string data = Hex("30 0C  80 01  FF 00");
-    tagDecodeResult r = Decode(LANG_CPCL, CpclPage(data));
+    tagDecodeResult r = Decode("cpcl", CpclPage(data));
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 1u);
     EXPECT_EQ(ToAscii(r.vPages[0]), (Rows{"..XX........XX..", "X..............X", "XXXXXXXX........"}));
@@ -467,7 +468,7 @@ TEST(DecodeCPCL, StandardGraphicsAtTheirPlaceAndQuantity)
                           "CG 1 1 8 2 " + Hex("20") + "\r\n"
                           "CG 2 2 0 0 " + Hex("31 00 00 80") + "\r\n"
                           "PRINT\r\n";
-    tagDecodeResult r = Decode(LANG_CPCL, s);
+    tagDecodeResult r = Decode("cpcl", s);
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 2u);
     const Rows page = {"..XX...X........", "........X.......", "..........X....."};
@@ -477,11 +478,11 @@ TEST(DecodeCPCL, StandardGraphicsAtTheirPlaceAndQuantity)
 
 TEST(DecodeCPCL, CommandsOutsideALabelAreErrors)
 {
-    tagDecodeResult r = Decode(LANG_CPCL, "PRINT\r\n");
+    tagDecodeResult r = Decode("cpcl", "PRINT\r\n");
     EXPECT_FALSE(r.bOk);
     EXPECT_NE(r.strError.find("offset 0: expected a header line"), std::string::npos) << r.strError;
 
-    r = Decode(LANG_CPCL, "! 0 200 200 1 1\r\n! 0 200 200 1 1\r\n");
+    r = Decode("cpcl", "! 0 200 200 1 1\r\n! 0 200 200 1 1\r\n");
     EXPECT_FALSE(r.bOk);
     EXPECT_EQ(r.nErrorOffset, 17u);
 }
@@ -530,7 +531,7 @@ const Rows kPaperangPage = {
 
 TEST(DecodePaperang, WorkedExampleFramesGiveThePage)
 {
-    tagDecodeResult r = Decode(LANG_PAPERANG, kBegin + kTree + kBlock + kEnd + kFeed0 + kBegin + kTree +
+    tagDecodeResult r = Decode("paperang", kBegin + kTree + kBlock + kEnd + kFeed0 + kBegin + kTree +
                                                   kBlock + kEnd + kLocate100);
     ASSERT_TRUE(r.bOk) << r.strError;
     ASSERT_EQ(r.vPages.size(), 2u);
@@ -551,7 +552,7 @@ TEST(DecodePaperang, BadCrcAndFrameTypeAreReportedAndDecodingGoesOn)
     badCrc[badCrc.size() - 2] ^= 0x01;  // last CRC byte
     std::string badType = kEnd;
     badType[1] = 0x02;  // the type is outside the CRC, which stays good
-    tagDecodeResult r = Decode(LANG_PAPERANG, kBegin + kTree + badCrc + badType);
+    tagDecodeResult r = Decode("paperang", kBegin + kTree + badCrc + badType);
     ASSERT_TRUE(r.bOk) << r.strError;
     EXPECT_EQ(ToAscii(r.vPages[0]), kPaperangPage);
     ASSERT_EQ(r.vWarnings.size(), 2u);
@@ -589,7 +590,7 @@ TEST(DecodePaperang, RecordFaults)
         {kBegin.substr(0, 13) + "\x5B", 13, "expected the frame end (5A), found byte 0x5B"},
     };
     for (const Case& c : cases) {
-        tagDecodeResult r = Decode(LANG_PAPERANG, c.stream);
+        tagDecodeResult r = Decode("paperang", c.stream);
         EXPECT_FALSE(r.bOk);
         EXPECT_EQ(r.nErrorOffset, c.offset) << r.strError;
         EXPECT_NE(r.strError.find(c.expected), std::string::npos) << r.strError;
@@ -602,7 +603,7 @@ TEST(DecodePaperang, BlockEndingInsideACodeIsAnError)
     std::string tree = Record(0x1C, Hex("02 01 00 01 01 00 02 00 01 01 03 00 04 00"
                                         "01 00 00 01 02 00 02 01 03 00 01 01 04 00"));
     std::string block = Record(0x1B, Hex("00 00 0A 00 01 01 00 00 00 01 02 00 05 00"));
-    tagDecodeResult r = Decode(LANG_PAPERANG, kBegin + Frame(tree) + Frame(block) + kEnd);
+    tagDecodeResult r = Decode("paperang", kBegin + Frame(tree) + Frame(block) + kEnd);
     EXPECT_FALSE(r.bOk);
     EXPECT_NE(r.strError.find("the code at bit 2 is cut off"), std::string::npos) << r.strError;
 }
@@ -714,7 +715,7 @@ TEST(DecodePaperang, SeededRandomPagesRoundTrip)
         // bytes give rows of 2040 bits or more, each a block of its own.
         for (char& c : img)
             c = static_cast<char>(spread == 256 ? rng() : rng() % 3 == 0 ? base + rng() % spread : base);
-        tagDecodeResult r = Decode(LANG_PAPERANG, PaperangPage(img, stride));
+        tagDecodeResult r = Decode("paperang", PaperangPage(img, stride));
         ASSERT_TRUE(r.bOk) << "round " << round << ": " << r.strError;
         ASSERT_EQ(r.vPages.size(), 1u);
         EXPECT_EQ(r.vPages[0].iWidth, static_cast<int>(stride * 8));
@@ -727,33 +728,33 @@ TEST(DecodePaperang, SeededRandomPagesRoundTrip)
 // ------------------------------------------------------------ robustness
 
 struct Sample {
-    ELanguage lang;
+    std::string lang;
     std::string stream;
 };
 
 std::vector<Sample> OnePageSamples()
 {
     return {
-        {LANG_TSPL, TsplPage(TsplMode1(kPicture))},
-        {LANG_TSPL, TsplPage(TsplMode3(kPicture))},
-        {LANG_ESCPOS, kEscPosPage},
-        {LANG_PERIPAGE, kPeriPagePage},
-        {LANG_CPCL, CpclPage(Hex("30 0C 80 01 FF 00"))},
+        {"tspl", TsplPage(TsplMode1(kPicture))},
+        {"tspl", TsplPage(TsplMode3(kPicture))},
+        {"escpos", kEscPosPage},
+        {"peripage", kPeriPagePage},
+        {"cpcl", CpclPage(Hex("30 0C 80 01 FF 00"))},
         // Perforated media: the page ends with end printing.
-        {LANG_PAPERANG, kBegin + kTree + kBlock + kEnd},
+        {"paperang", kBegin + kTree + kBlock + kEnd},
     };
 }
 
 TEST(DecodeRobustness, EveryTruncationOfAOnePageStreamIsAnError)
 {
     for (const Sample& s : OnePageSamples()) {
-        ASSERT_TRUE(Decode(s.lang, s.stream).bOk) << LanguageName(s.lang);
+        ASSERT_TRUE(Decode(s.lang, s.stream).bOk) << s.lang;
         for (size_t n = 0; n < s.stream.size(); ++n) {
             // A copy of exactly n bytes, so that a read past the end is seen
             // by the address sanitizer.
             std::vector<unsigned char> cut(s.stream.begin(), s.stream.begin() + static_cast<long>(n));
             tagDecodeResult r;
-            EXPECT_FALSE(DecodeStream(s.lang, cut.data(), cut.size(), r)) << LanguageName(s.lang) << " " << n;
+            EXPECT_FALSE(DecodeStream(s.lang, cut.data(), cut.size(), r)) << s.lang << " " << n;
             EXPECT_LE(r.nErrorOffset, n) << r.strError;
             EXPECT_EQ(r.strError.compare(0, 7, "offset "), 0) << r.strError;
             EXPECT_NE(r.strError.find("expected"), std::string::npos) << r.strError;
@@ -783,32 +784,32 @@ TEST(DecodeRobustness, SeededCorruptionsNeverBreakTheDecoder)
 TEST(DecodeRobustness, AbsurdSizesAreRefusedBeforeAllocating)
 {
     // Declared sizes far beyond the data (or the limits) fail at the field.
-    tagDecodeResult r = Decode(LANG_TSPL, "BITMAP 0,0,999999999,999999999,3,8," + Zlib("x") + "\r\nPRINT 1\r\n");
+    tagDecodeResult r = Decode("tspl", "BITMAP 0,0,999999999,999999999,3,8," + Zlib("x") + "\r\nPRINT 1\r\n");
     EXPECT_FALSE(r.bOk);
     EXPECT_NE(r.strError.find("expected an image of at most 268435456 bytes"), std::string::npos) << r.strError;
 
-    r = Decode(LANG_ESCPOS, Hex("1B 40 1D 76 30 00 FF FF FF FF 00"));
+    r = Decode("escpos", Hex("1B 40 1D 76 30 00 FF FF FF FF 00"));
     EXPECT_FALSE(r.bOk);
     EXPECT_EQ(r.nErrorOffset, 10u);
     EXPECT_NE(r.strError.find("raster data of 65535 × 65535 bytes (4294836225 bytes)"), std::string::npos)
         << r.strError;
 
-    r = Decode(LANG_TSPL, "BITMAP 999999999,999999999,1,1,1,\xff\r\nPRINT 1\r\n");
+    r = Decode("tspl", "BITMAP 999999999,999999999,1,1,1,\xff\r\nPRINT 1\r\n");
     EXPECT_FALSE(r.bOk);
     EXPECT_NE(r.strError.find("expected a page of at most"), std::string::npos) << r.strError;
 
     // Smaller limits, as a fuzz run would set them: per image, and in all.
     tagDecodeLimits small;
     small.nMaxImageBytes = 4;
-    r = Decode(LANG_CPCL, CpclPage(Hex("30 0C 80 01 FF 00")), small);
+    r = Decode("cpcl", CpclPage(Hex("30 0C 80 01 FF 00")), small);
     EXPECT_FALSE(r.bOk);
     EXPECT_NE(r.strError.find("expected an image of at most 4 bytes, the size fields give 6"), std::string::npos)
         << r.strError;
     small.nMaxImageBytes = 6;
     small.nMaxTotalBytes = 10;
-    r = Decode(LANG_ESCPOS, kEscPosPage + kEscPosPage);
+    r = Decode("escpos", kEscPosPage + kEscPosPage);
     EXPECT_TRUE(r.bOk);
-    r = Decode(LANG_ESCPOS, kEscPosPage + kEscPosPage, small);
+    r = Decode("escpos", kEscPosPage + kEscPosPage, small);
     EXPECT_FALSE(r.bOk);
     EXPECT_EQ(r.vPages.size(), 1u);
     EXPECT_NE(r.strError.find("within 10 bytes in all"), std::string::npos) << r.strError;
@@ -819,21 +820,32 @@ TEST(DecodeLanguage, DetectionFromTheFirstBytes)
     struct Case {
         std::string stream;
         bool found;
-        ELanguage lang;
+        std::string lang;
     } cases[] = {
-        {kBegin, true, LANG_PAPERANG},       {kPeriPagePage, true, LANG_PERIPAGE},
-        {kEscPosPage, true, LANG_ESCPOS},    {CpclPage("x"), true, LANG_CPCL},
-        {"SIZE 1 mm,1 mm\r\n", true, LANG_TSPL}, {"", false, LANG_TSPL},
-        {"!x", false, LANG_TSPL},            {Hex("10 50"), false, LANG_TSPL},
+        {kBegin, true, "paperang"},       {kPeriPagePage, true, "peripage"},
+        {kEscPosPage, true, "escpos"},    {CpclPage("x"), true, "cpcl"},
+        {"SIZE 1 mm,1 mm\r\n", true, "tspl"}, {"", false, "tspl"},
+        {"!x", false, "tspl"},            {Hex("10 50"), false, "tspl"},
     };
     for (const Case& c : cases) {
-        ELanguage lang = LANG_TSPL;
+        std::string lang = "tspl";
         EXPECT_EQ(DetectLanguage(reinterpret_cast<const unsigned char*>(c.stream.data()), c.stream.size(), lang),
                   c.found);
         if (c.found) {
-            EXPECT_EQ(lang, c.lang) << LanguageName(lang);
+            EXPECT_EQ(lang, c.lang) << lang;
         }
     }
+}
+
+// The languages are the family table's: each family's streams can be read.
+TEST(DecodeLanguage, EveryFamilyOfTheTableHasADecoder)
+{
+    for (const PrinterFamily& f : PrinterFamilies()) {
+        EXPECT_TRUE(IsDecodedLanguage(f.language)) << f.language;
+        EXPECT_NE(LanguageList("|").find(f.language), std::string::npos) << f.language;
+    }
+    EXPECT_FALSE(IsDecodedLanguage("zpl"));
+    EXPECT_FALSE(IsDecodedLanguage(""));
 }
 
 // ------------------------------------------------------- the command line

@@ -8,15 +8,6 @@
 
 namespace NS_DECODE {
 
-// The five printer languages the filter writes.
-enum ELanguage {
-    LANG_TSPL,
-    LANG_ESCPOS,
-    LANG_PERIPAGE,
-    LANG_CPCL,
-    LANG_PAPERANG
-};
-
 // One printed page as the printer would put it on paper: iWidth × iHeight
 // dots, rows top to bottom, each row iStride = (iWidth + 7) / 8 bytes,
 // most significant bit first, a set bit is an ink dot. A page that carried

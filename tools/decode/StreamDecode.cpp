@@ -2,82 +2,78 @@
 
 #include <cstring>
 
+#include "PrinterFamilies.h"
+
 namespace NS_DECODE {
 
 namespace {
 
-struct tagLanguageName {
-    ELanguage lang;
-    const char* psz;
+typedef bool (*DecodeFn)(const unsigned char*, size_t, tagDecodeResult&, const tagDecodeLimits&);
+
+// One decoder per language of the family table: the decoder and the first
+// bytes of a stream in that language.
+struct tagDecoder {
+    const char* pszLanguage;
+    DecodeFn pfnDecode;
+    bool (*pfnLooksLike)(const unsigned char* pData, size_t nSize);
 };
 
-const tagLanguageName kNames[] = {
-    {LANG_TSPL, "tspl"},
-    {LANG_ESCPOS, "escpos"},
-    {LANG_PERIPAGE, "peripage"},
-    {LANG_CPCL, "cpcl"},
-    {LANG_PAPERANG, "paperang"},
+const tagDecoder kDecoders[] = {
+    {"tspl", DecodeTSPL, [](const unsigned char* p, size_t) { return p[0] >= 'A' && p[0] <= 'Z'; }},
+    {"escpos", DecodeESCPOS, [](const unsigned char* p, size_t) { return p[0] == 0x1B || p[0] == 0x1D; }},
+    {"cpcl", DecodeCPCL, [](const unsigned char* p, size_t n) { return p[0] == '!' && n >= 2 && p[1] == ' '; }},
+    {"paperang", DecodePaperang, [](const unsigned char* p, size_t) { return p[0] == 0xA5; }},
+    {"peripage", DecodePeriPage,
+     [](const unsigned char* p, size_t n) { return p[0] == 0x10 && n >= 2 && p[1] == 0xFF; }},
 };
+
+const tagDecoder* FindDecoder(const std::string& strLanguage)
+{
+    if (!FindPrinterFamilyByLanguage(strLanguage.c_str()))
+        return nullptr;
+    for (const tagDecoder& d : kDecoders)
+        if (strLanguage == d.pszLanguage)
+            return &d;
+    return nullptr;
+}
 
 } // namespace
 
-bool DecodeStream(ELanguage lang, const unsigned char* pData, size_t nSize, tagDecodeResult& result,
-                  const tagDecodeLimits& limits)
+bool DecodeStream(const std::string& strLanguage, const unsigned char* pData, size_t nSize,
+                  tagDecodeResult& result, const tagDecodeLimits& limits)
 {
-    switch (lang) {
-    case LANG_TSPL:
-        return DecodeTSPL(pData, nSize, result, limits);
-    case LANG_ESCPOS:
-        return DecodeESCPOS(pData, nSize, result, limits);
-    case LANG_PERIPAGE:
-        return DecodePeriPage(pData, nSize, result, limits);
-    case LANG_CPCL:
-        return DecodeCPCL(pData, nSize, result, limits);
-    case LANG_PAPERANG:
-        return DecodePaperang(pData, nSize, result, limits);
-    }
+    if (const tagDecoder* d = FindDecoder(strLanguage))
+        return d->pfnDecode(pData, nSize, result, limits);
     result = tagDecodeResult();
     result.strError = "offset 0: unknown printer language";
     return false;
 }
 
-bool DetectLanguage(const unsigned char* pData, size_t nSize, ELanguage& lang)
+bool DetectLanguage(const unsigned char* pData, size_t nSize, std::string& strLanguage)
 {
     if (!pData || nSize == 0)
         return false;
-    unsigned char c = pData[0];
-    if (c == 0xA5)
-        lang = LANG_PAPERANG;
-    else if (c == 0x10 && nSize >= 2 && pData[1] == 0xFF)
-        lang = LANG_PERIPAGE;
-    else if (c == 0x1B || c == 0x1D)
-        lang = LANG_ESCPOS;
-    else if (c == '!' && nSize >= 2 && pData[1] == ' ')
-        lang = LANG_CPCL;
-    else if (c >= 'A' && c <= 'Z')
-        lang = LANG_TSPL;
-    else
-        return false;
-    return true;
-}
-
-bool ParseLanguageName(const std::string& name, ELanguage& lang)
-{
-    for (const tagLanguageName& n : kNames) {
-        if (name == n.psz) {
-            lang = n.lang;
+    for (const PrinterFamily& f : PrinterFamilies()) {
+        const tagDecoder* d = FindDecoder(f.language);
+        if (d && d->pfnLooksLike(pData, nSize)) {
+            strLanguage = f.language;
             return true;
         }
     }
     return false;
 }
 
-const char* LanguageName(ELanguage lang)
+bool IsDecodedLanguage(const std::string& strLanguage)
 {
-    for (const tagLanguageName& n : kNames)
-        if (n.lang == lang)
-            return n.psz;
-    return "unknown";
+    return FindDecoder(strLanguage) != nullptr;
+}
+
+std::string LanguageList(const char* pszSep)
+{
+    std::string s;
+    for (const PrinterFamily& f : PrinterFamilies())
+        s += (s.empty() ? "" : pszSep) + std::string(f.language);
+    return s;
 }
 
 std::string SummaryLine(const tagDecodeResult& result)

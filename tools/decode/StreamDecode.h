@@ -23,19 +23,24 @@ bool DecodeCPCL(const unsigned char* pData, size_t nSize, tagDecodeResult& resul
 bool DecodePaperang(const unsigned char* pData, size_t nSize, tagDecodeResult& result,
                     const tagDecodeLimits& limits = tagDecodeLimits());
 
+// The printer languages are the family table's (PrinterFamily::language:
+// "tspl", "escpos", "cpcl", "paperang", "peripage"); each has a decoder.
+
 // Runs the decoder of the given language. result is reset first; the
 // return value is result.bOk.
-bool DecodeStream(ELanguage lang, const unsigned char* pData, size_t nSize,
+bool DecodeStream(const std::string& strLanguage, const unsigned char* pData, size_t nSize,
                   tagDecodeResult& result, const tagDecodeLimits& limits = tagDecodeLimits());
 
 // Guesses the language from the first bytes of a stream: A5 Paperang,
 // 10 FF PeriPage, 1B or 1D ESC/POS, "! " CPCL, an upper-case letter TSPL.
 // Returns false when none fits.
-bool DetectLanguage(const unsigned char* pData, size_t nSize, ELanguage& lang);
+bool DetectLanguage(const unsigned char* pData, size_t nSize, std::string& strLanguage);
 
-// "tspl", "escpos", "peripage", "cpcl", "paperang".
-bool ParseLanguageName(const std::string& name, ELanguage& lang);
-const char* LanguageName(ELanguage lang);
+// Whether a language of the family table has a decoder here.
+bool IsDecodedLanguage(const std::string& strLanguage);
+
+// The languages of the family table, in its order, joined with sep.
+std::string LanguageList(const char* pszSep);
 
 // The closing line of a listing: the page count, the warnings, and the
 // error offset when the run failed.

@@ -1,6 +1,8 @@
-// The PAPPL side of the drivers: the driver callback that fills a
-// printer's capabilities from the driver table, and the job callbacks that
-// print through the render core.
+// A printer's capabilities from its driver: what papplMainloop's driver
+// callback fills in (resolution, media, media tracking, darkness, speed,
+// the job callbacks) and the vendor attributes of the settings the
+// driver's PPD lets people choose, with their supported values and
+// defaults from the settings table.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -11,8 +13,5 @@ namespace bandrill_app {
 bool DriverCallback(pappl_system_t* system, const char* driver_name, const char* device_uri,
                     const char* device_id, pappl_pr_driver_data_t* data, ipp_t** attrs,
                     void* cbdata);
-
-// The raw document format of a model's printer language.
-const char* RawFormat(int model);
 
 } // namespace bandrill_app

@@ -1,0 +1,32 @@
+#include "WebStrings.h"
+
+#include "JobSettings.h"
+#include "PrinterSettings.h"
+
+namespace bandrill_app {
+
+std::string WebStrings()
+{
+    std::string s;
+    auto add = [&s](const std::string& key, const std::string& text) {
+        s += "\"" + key + "\" = \"" + text + "\";\n";
+    };
+    for (const SettingRow& row : PrinterSettings()) {
+        if (!row.attr)
+            continue;
+        add(row.attr, row.label);
+        for (const SettingChoice& c : row.choices)
+            if (c.ipp)
+                add(std::string(row.attr) + "." + c.ipp, c.label);
+        const std::string standard = row.standard ? row.standard : "";
+        if (standard == "media-tracking")
+            add(std::string(row.attr) + "." + kFollowMediaTracking, "As media tracking says");
+        if (standard == "print-darkness") {
+            add(std::string(row.attr) + "." + kDarknessPrinter, "The printer's own setting");
+            add(std::string(row.attr) + "." + kDarknessConfigured, "Printer darkness below");
+        }
+    }
+    return s;
+}
+
+} // namespace bandrill_app
