@@ -78,7 +78,7 @@ bool WriteJob(const std::string& path, unsigned bpp, unsigned pages, unsigned wi
         std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "w%uh%u", width * 72 / dpi,
                       height * 72 / dpi);
         h.HWResolution[0] = h.HWResolution[1] = dpi;
-        h.NumCopies = 1;
+        h.NumCopies = form.copies;
         h.PageSize[0] = width * 72 / dpi;
         h.PageSize[1] = height * 72 / dpi;
         h.ImagingBoundingBox[2] = h.PageSize[0];

@@ -50,6 +50,8 @@ struct JobForm {
     bool refusedPage = false;
     // Receipts (DrawReceipt) instead of labels.
     bool receipt = false;
+    // The copies the page headers ask the printer for (NumCopies).
+    unsigned copies = 1;
 };
 
 // Writes a job of `pages` labels (seeds 1, 2, ...) to path with libcups.

@@ -7,7 +7,10 @@
 # 1,734 blank rows). "plain" is the shipped PPD with InkOnly and
 # FastCompress off, the stream every PPD without them gets; "lean" is the
 # shipped PPD as it is. TSPL is also shown with ImageCompress on, zlib's
-# default level (plain) against FastCompress (lean).
+# default level (plain) against FastCompress (lean). Last, 3 copies of the
+# 8-bit label: plain is what a PPD asking for manual copies gets (CUPS's
+# converters send the label three times), lean the shipped PPD, which
+# leaves the copies to the printer; "one copy" is the lean label once.
 #
 # Usage: bench/wire.sh [BANDRILL]
 # Environment: BUILD (default build-bench, configured when missing), which
@@ -32,6 +35,7 @@ trap 'rm -rf "$WORK"' EXIT
 "$MKJOB" "$WORK/label1.ras" --bpp 1 --pages 1
 "$MKJOB" "$WORK/labels20.ras" --bpp 8 --pages 20
 "$MKJOB" "$WORK/receipt.ras" --bpp 8 --pages 1 --width 384 --height 3000 --receipt
+"$MKJOB" "$WORK/label8x3.ras" --bpp 8 --pages 1 --copies 3
 
 # PPD with the given defaults changed: ppd_with OUT IN KEY=VALUE...
 ppd_with() {
@@ -72,4 +76,15 @@ ppd_with "$zplain" "$PPDS/bandrill-tspl-203.ppd" ImageCompress=1 FastCompress=Fa
 ppd_with "$zlean" "$PPDS/bandrill-tspl-203.ppd" ImageCompress=1
 for job in label8 label1 labels20 receipt; do
     row "tspl-203 ImageCompress" "$job" "$zplain" "$zlean"
+done
+
+printf '\n%-22s %10s %10s %10s %6s\n' "3 copies" "plain B" "lean B" "one copy" ratio
+for f in tspl-203 cpcl escpos-58 peripage-384 paperang; do
+    lean="$PPDS/bandrill-$f.ppd"
+    plain="$WORK/$f-plain.ppd"
+    one=$(bytes "$lean" "$WORK/label8.ras")
+    p=$(( 3 * $(bytes "$plain" "$WORK/label8.ras") ))
+    l=$(bytes "$lean" "$WORK/label8x3.ras")
+    awk -v n="$f" -v p="$p" -v l="$l" -v o="$one" 'BEGIN {
+        printf "%-22s %10d %10d %10d %6.3f\n", n, p, l, o, l / o }'
 done
