@@ -116,7 +116,7 @@ void RasterJobSeeds()
     Settings lean = label;
     lean.choices.insert(lean.choices.end(),
                         {{"InkOnly", "True"}, {"FastCompress", "True"}, {"ImageCompress", "1"},
-                         {"BandRows", "3"}, {"CutMode", "None"}, {"CutFeed", "True"},
+                         {"BandRows", "3"}, {"CutFeed", "True"},
                          {"SetcCommands", "False"}, {"ImageBrightness", "-20"}});
     Settings leanPlain = label;
     leanPlain.choices.push_back({"InkOnly", "True"});

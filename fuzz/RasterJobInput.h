@@ -19,10 +19,12 @@ constexpr int kJobKeywordCount = sizeof kJobKeywords / sizeof kJobKeywords[0];
 
 // Keywords newer than the fixed head, read when flag bit 3 is set: a count
 // byte, then one choice byte for each of the first that many keywords. New
-// keywords go at the end, so that older inputs keep their meaning.
+// keywords go at the end, so that older inputs keep their meaning. (Not
+// CutMode: a receipt never cut cannot be told by its reader from one cut
+// short, so the stream check could not count its pages.)
 constexpr const char* kJobMoreKeywords[] = {
-    "ImageBrightness", "SetcCommands", "BandRows", "CutMode",
-    "CutFeed",         "CashDrawer",   "InkOnly",  "FastCompress",
+    "ImageBrightness", "SetcCommands", "BandRows",     "CutFeed",
+    "CashDrawer",      "InkOnly",      "FastCompress",
 };
 constexpr int kJobMoreKeywordCount = sizeof kJobMoreKeywords / sizeof kJobMoreKeywords[0];
 
