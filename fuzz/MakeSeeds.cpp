@@ -114,10 +114,13 @@ void RasterJobSeeds()
                     {"Darkness", "Default"}, {"zePrintRate", "13"}};
     // The lean streams, the receipt settings and compression in one pass.
     Settings lean = label;
-    lean.choices.insert(lean.choices.end(),
-                        {{"InkOnly", "True"}, {"FastCompress", "True"}, {"ImageCompress", "1"},
-                         {"BandRows", "3"}, {"CutFeed", "True"},
-                         {"SetcCommands", "False"}, {"ImageBrightness", "-20"}});
+    lean.choices.insert(lean.choices.end(), {{"InkOnly", "True"},
+                                             {"FastCompress", "True"},
+                                             {"ImageCompress", "1"},
+                                             {"BandRows", "3"},
+                                             {"CutFeed", "True"},
+                                             {"SetcCommands", "False"},
+                                             {"ImageBrightness", "-20"}});
     Settings leanPlain = label;
     leanPlain.choices.push_back({"InkOnly", "True"});
     Settings recording;

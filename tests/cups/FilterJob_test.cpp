@@ -261,12 +261,12 @@ TEST_F(FilterJob, SigtermDuringAPageFinishesThatPageOnly)
 TEST_F(FilterJob, CopiesAreMadeByThePrinterOnlyWhenThePpdSaysSo)
 {
     const struct {
-        const char* manualCopies;  // the attribute's value; null: none
+        const char* manualCopies; // the attribute's value; null: none
         unsigned numCopies;
         bool collate;
         int pages;
         const char* copiesArgument;
-        std::string expected;  // the PRINT lines, in order
+        std::string expected; // the PRINT lines, in order
     } cases[] = {
         {nullptr, 3, false, 1, "3", "PRINT 1,1\r\n"},
         {"True", 3, false, 1, "3", "PRINT 1,1\r\n"},
@@ -308,8 +308,8 @@ TEST_F(FilterJob, CopiesAreMadeByThePrinterOnlyWhenThePpdSaysSo)
         for (size_t at = r.out.find("BITMAP "); at != std::string::npos;
              at = r.out.find("BITMAP ", at + 1))
             ++bitmaps;
-        const bool collatedSets = c.manualCopies && std::string(c.manualCopies) == "False" &&
-                                  c.collate && c.pages > 1;
+        const bool collatedSets =
+            c.manualCopies && std::string(c.manualCopies) == "False" && c.collate && c.pages > 1;
         EXPECT_EQ(bitmaps, static_cast<size_t>(c.pages) * (collatedSets ? c.numCopies : 1));
         EXPECT_EQ(r.err, c.pages == 1 ? PageMessages(1) : PageMessages(1) + PageMessages(2));
     }

@@ -149,7 +149,8 @@ int CheckTsplStream(const std::string& out, std::string* error)
                 if (uncompress(plain.data(), &plainLen, packed, static_cast<uLong>(packedLen)) !=
                         Z_OK ||
                     plainLen != raw)
-                    return Fail(error, r.Pos(), "mode 3 payload is not a zlib stream of the bitmap");
+                    return Fail(error, r.Pos(),
+                                "mode 3 payload is not a zlib stream of the bitmap");
             } else {
                 return Fail(error, r.Pos(), "unknown BITMAP mode");
             }
