@@ -54,25 +54,22 @@ std::string JobHead(int model, uint8_t flags, const Settings& s)
     size_t index = 0;
     while (index + 1 < families.size() && families[index].model != model)
         ++index;
-    std::string head;
-    head += static_cast<char>(index);
-    head += static_cast<char>(flags);
-    for (const char* keyword : kJobKeywords) {
+    const auto choiceByte = [&s](const char* keyword) {
         uint8_t b = kChoiceAbsent;
         for (const auto& kv : s.choices)
             if (kv.first == keyword)
                 b = JobChoiceByte(kv.second.c_str());
-        head += static_cast<char>(b);
-    }
+        return static_cast<char>(b);
+    };
+    std::string head;
+    head += static_cast<char>(index);
+    head += static_cast<char>(flags);
+    for (const char* keyword : kJobKeywords)
+        head += choiceByte(keyword);
     if (flags & kFlagMoreKeywords) {
         head += static_cast<char>(kJobMoreKeywordCount);
-        for (const char* keyword : kJobMoreKeywords) {
-            uint8_t b = kChoiceAbsent;
-            for (const auto& kv : s.choices)
-                if (kv.first == keyword)
-                    b = JobChoiceByte(kv.second.c_str());
-            head += static_cast<char>(b);
-        }
+        for (const char* keyword : kJobMoreKeywords)
+            head += choiceByte(keyword);
     }
     return head;
 }
