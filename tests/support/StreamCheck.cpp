@@ -181,17 +181,24 @@ int CheckCpclStream(const std::string& out, std::string* error)
         while (r.LooksAt("CG ")) {
             long long x = 0, y = 0;
             if (!r.Skip("CG ") || !r.Count(&stride) || !r.Skip(" ") || !r.Count(&cgHeight) ||
-                !r.Skip(" ") || !r.Count(&x) || !r.Skip(" ") || !r.Count(&y))
+                !r.Skip(" ") || !r.Count(&x) || !r.Skip(" "))
                 return Fail(error, r.Pos(), "malformed CG command");
             if (stride * cgHeight > kMaxBitmap)
                 return Fail(error, r.Pos(), "CG payload out of bounds");
             const size_t bytes = static_cast<size_t>(stride * cgHeight);
-            const bool whole = x == 0 && y == 0 && cgHeight == height && stride % 4 == 0 &&
-                               (r.LooksAt("FORM\r\n", bytes) || r.LooksAt("PRINT\r\n", bytes));
+            // (The whole page's rows follow its "0" at once, so the first
+            // of them may be a digit.)
+            const bool whole = x == 0 && cgHeight == height && stride % 4 == 0 &&
+                               r.LooksAt("0") &&
+                               (r.LooksAt("FORM\r\n", 1 + bytes) ||
+                                r.LooksAt("PRINT\r\n", 1 + bytes));
             if (whole) {
+                r.Skip("0");
                 r.Bytes(bytes);
                 break;
             }
+            if (!r.Count(&y))
+                return Fail(error, r.Pos(), "malformed CG command");
             if (!r.Skip(" ") || !r.Bytes(bytes) || !r.Skip("\r\n"))
                 return Fail(error, r.Pos(), "CG payload cut short or not ended by CR LF");
             if (y + cgHeight > height)
