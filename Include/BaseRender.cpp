@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <syslog.h>
 #include <vector>
 
@@ -51,6 +52,64 @@ void CBaseRender::AddLog(const char* format, ...)
 void CBaseRender::GetPrinterParameters()
 {
     AddLog("CBaseRender::GetPrinterParameters");
+}
+
+void CBaseRender::SetCopies(int copies, bool collate)
+{
+    m_iCopies = copies > 1 ? copies : 1;
+    m_bCollate = collate;
+}
+
+void CBaseRender::WritePageCopies(const void* data, int length)
+{
+    if (m_iCopies > 1 && m_bCollate) {
+        WriteSpool(data, length);
+        KeepForCopies(data, length);
+        return;
+    }
+    for (int i = 0; i < m_iCopies && (i == 0 || !IsJobCanceled()); ++i)
+        WriteSpool(data, length);
+}
+
+void CBaseRender::KeepForCopies(const void* data, int length)
+{
+    if (m_iCopies < 2 || m_bKeptTooMuch || length <= 0)
+        return;
+    if (static_cast<long long>(m_keptCopies.size()) + length <= kMaxKeptCopies) {
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        try {
+            m_keptCopies.insert(m_keptCopies.end(), p, p + length);
+            return;
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    DropKeptCopies();
+    m_bKeptTooMuch = true;
+    AddLog("KeepForCopies: no room for %lld bytes of the job's stream, further copies dropped",
+           kMaxKeptCopies);
+    Report(CRenderJob::kError,
+           "Only one copy is printed: the job is too large (over %lld MiB for the printer, or "
+           "more than the memory holds) to repeat its pages for collated copies.",
+           kMaxKeptCopies >> 20);
+}
+
+void CBaseRender::WriteKeptCopies(const void* tail, int tailLength)
+{
+    if (!m_keptCopies.empty() && !IsJobCanceled()) {
+        for (int i = 1; i < m_iCopies && !IsJobCanceled(); ++i) {
+            WriteSpool(m_keptCopies.data(), static_cast<int>(m_keptCopies.size()));
+            if (tail && tailLength > 0)
+                WriteSpool(tail, tailLength);
+        }
+    }
+    DropKeptCopies();
+}
+
+void CBaseRender::DropKeptCopies()
+{
+    m_keptCopies.clear();
+    m_keptCopies.shrink_to_fit();
+    m_bKeptTooMuch = false;
 }
 
 void CBaseRender::SetModelName(const char* name)

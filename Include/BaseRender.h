@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "DibImage.h"
 #include "MyBuffer.h"
@@ -44,6 +45,13 @@ public:
     // The job this object prints for; not owned, may be null.
     void SetJob(CRenderJob* job) { m_job = job; }
     CRenderJob* GetJob() const { return m_job; }
+
+    // Copies the back end makes itself, set by the front end before the
+    // first page: each page `copies` times in a row, or with collate the
+    // pages of the job in order, `copies` times over. Below 1 counts as 1.
+    void SetCopies(int copies, bool collate);
+    int Copies() const { return m_iCopies; }
+    bool Collate() const { return m_bCollate; }
 
     void SetModelName(const char* name);
     const std::string& GetModelName() const { return m_strModelName; }
@@ -110,6 +118,24 @@ public:
     std::string m_strModelName;
 
 protected:
+    // Copies for the back ends that repeat a page's stream: writes it as
+    // many times as uncollated copies ask, or once and keeps it for the
+    // further sets of collated copies (WriteKeptCopies).
+    void WritePageCopies(const void* data, int length);
+    // Copies made as whole sets: keeps a page's stream for the sets after
+    // the first.
+    // A job whose kept streams would pass kMaxKeptCopies keeps nothing more
+    // and its further sets are not printed (the user is told).
+    void KeepForCopies(const void* data, int length);
+    // Writes the kept pages Copies() - 1 more times, each set followed by
+    // the tail bytes, and lets them go. Nothing when the job was cancelled.
+    void WriteKeptCopies(const void* tail = nullptr, int tailLength = 0);
+    void DropKeptCopies();
+    bool HasKeptCopies() const { return !m_keptCopies.empty(); }
+    bool IsJobCanceled() const { return m_job && m_job->IsCanceled(); }
+
+    static const long long kMaxKeptCopies = 256LL << 20;
+
     CRenderJob* m_job = nullptr;
     bool m_bHeadWarned = false;
     // Rows and columns the last CropWhiteEdge removed: top, bottom, left, right.
@@ -118,4 +144,8 @@ protected:
     // lost below its ink.
     int m_slipPages = 0;
     long m_slipCarry = 0;
+    int m_iCopies = 1;
+    bool m_bCollate = false;
+    std::vector<unsigned char> m_keptCopies;
+    bool m_bKeptTooMuch = false;
 };

@@ -43,6 +43,7 @@ tagREGSTRUCT::tagREGSTRUCT()
     iGapHeight = -1;
     iMarkHeight = -1;
     iTopMargin = -1;
+    bInkOnly = false;
 }
 
 tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()
@@ -56,6 +57,7 @@ tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()
     iCropLeftEdge = 0;
     iCropRightEdge = 0;
     ImageCompress = false;
+    bFastCompress = false;
 }
 
 tagWaterMarkConfig::tagWaterMarkConfig()

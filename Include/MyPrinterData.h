@@ -69,6 +69,7 @@ struct tagREGSTRUCT {
     int iGapHeight;      // gap media: the gap in mm; -1 the media tracking's own 3 mm
     int iMarkHeight;     // black-mark media: the mark's height in mm; -1 none (0 sent)
     int iTopMargin;      // roll paper: blank kept above a slip's first ink, mm; -1 as the page has it
+    bool bInkOnly;       // send only what carries ink (see InkAreas.h)
 };
 
 // Image and halftone settings.
@@ -84,6 +85,7 @@ struct tagREGSTRUCTWITHALFTONE {
     int iCropLeftEdge;
     int iCropRightEdge;
     bool ImageCompress;  // TSPL compressed bitmaps
+    bool bFastCompress;  // ... compressed for speed rather than size
 };
 
 // Watermark settings: carried by every render object, read by nothing.

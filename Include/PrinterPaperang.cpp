@@ -360,6 +360,12 @@ void CPrinterPaperang::OnPaintBmp()
     if (media == kMediaContinuous || media == kMediaRoll)
         cmdFeed(0);
 
-    WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+    WritePageCopies(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
     m_buffer.InitBuffer(0);
+}
+
+void CPrinterPaperang::OnEndDoc()
+{
+    WriteKeptCopies();
+    CBaseRender::OnEndDoc();
 }

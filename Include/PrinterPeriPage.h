@@ -15,7 +15,8 @@ public:
     void OnInit() override;
     void OnDestroy() override;
     void OnPaintBmp() override;
-    // No cutter and no cash drawer: nothing is sent at the end of a job.
+    // No cutter and no cash drawer: nothing is sent at the end of a job
+    // but the further sets of collated copies.
     void OnEndDoc() override;
 
     // Start of job with the media mode of iGap[0], then ESC @.

@@ -336,6 +336,29 @@ std::vector<SettingRow> MakeTable()
                     .Field([](R& r, int v) { r.m_reg.iCashDrawer = v; },
                            [](R& r) { r.AddLog("iCashDrawer = %d", r.m_reg.iCashDrawer); })
                     .Ipp("bandrill-cash-drawer", "Cash drawer", S::kPrinter));
+    // Leaner streams: a bitmap per area of ink (TSPL, CPCL), blank rows as
+    // paper feeds (ESC/POS, PeriPage). Only True and False count; without
+    // the keyword the whole page goes as it always did.
+    t.push_back(Row("InkOnly", S::kBoolean, S::kWords)
+                    .Choices({{"False", nullptr, "Off", 0}, {"True", nullptr, "On", 1}})
+                    .WhenUnknown(S::kIgnore)
+                    .Offer("True", kFalseTrue)
+                    .Field([](R& r, int v) { r.m_reg.bInkOnly = v != 0; },
+                           [](R& r) { r.AddLog("bInkOnly = %d", r.m_reg.bInkOnly ? 1 : 0); })
+                    .Ipp("bandrill-ink-only", "Send only the inked areas", S::kPrinter));
+    // ImageCompress's bitmaps in one fast pass (the same zlib format) instead
+    // of zlib's default level. Only True and False count.
+    t.push_back(Row("FastCompress", S::kBoolean, S::kWords)
+                    .Choices({{"False", nullptr, "Smallest", 0}, {"True", nullptr, "Fast", 1}})
+                    .WhenUnknown(S::kIgnore)
+                    .Offer("True", kFalseTrue)
+                    .Field([](R& r, int v) { r.m_regHalftone.bFastCompress = v != 0; },
+                           [](R& r) {
+                               r.AddLog("bFastCompress = %d",
+                                        r.m_regHalftone.bFastCompress ? 1 : 0);
+                           })
+                    .Ipp("bandrill-fast-compress", "Fast compression (with Compress bitmaps)",
+                         S::kPrinter));
     // The print head width: a property of the printer, so a PPD attribute.
     t.push_back(Row("bandrillHeadDots", S::kInteger, S::kNumber)
                     .FromAttribute()

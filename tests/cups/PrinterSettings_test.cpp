@@ -74,6 +74,7 @@ const char* const kKeywords[] = {
     "ImageBrightness",  "Brightness",       "Contrast",         "ImageFilter",    "Threshold",
     "ImageCompress",    "CropEdgeTop",      "CropEdgeBottom",   "CropEdgeLeft",   "CropEdgeRight",
     "SetcCommands",     "BandRows",         "CutMode",          "CutFeed",        "CashDrawer",
+    "InkOnly",          "FastCompress",
     // after the head width attribute
     "HorizontalOffset", "VerticalOffset",   "GapHeight",        "MarkHeight",     "TopMargin"};
 // The keywords looked up after the head width attribute.
@@ -120,6 +121,8 @@ TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
     EXPECT_FALSE(r.bCutFeed);
     EXPECT_EQ(r.iCashDrawer, CASH_DRAWER_NONE);
     EXPECT_EQ(r.iHeadDots, 0);
+    EXPECT_FALSE(r.bInkOnly);
+    EXPECT_FALSE(h.bFastCompress);
 }
 
 // One keyword with one choice per row: the field it sets and the trace.
@@ -320,6 +323,39 @@ TEST(PrinterSettings, MediaHeightsAndTopMargin)
     EXPECT_EQ(none.render.m_reg.iGapHeight, -1);
     EXPECT_EQ(none.render.m_reg.iMarkHeight, -1);
     EXPECT_EQ(none.render.m_reg.iTopMargin, -1);
+}
+
+// The lean-stream switches take True or False; anything else leaves the
+// stream as it always was.
+TEST(PrinterSettings, InkOnlyAndFastCompressTakeTrueOrFalse)
+{
+    const struct {
+        const char* keyword;
+        const char* choice;
+        bool expected;
+        const char* trace;
+    } rows[] = {{"InkOnly", "True", true, "bInkOnly = 1"},
+                {"InkOnly", "False", false, "bInkOnly = 0"},
+                {"InkOnly", "1", false, nullptr},
+                {"FastCompress", "True", true, "bFastCompress = 1"},
+                {"FastCompress", "False", false, "bFastCompress = 0"},
+                {"FastCompress", "Fast", false, nullptr}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.keyword) + "=" + row.choice);
+        Settings s(Opts{{row.keyword, row.choice, {}}});
+        const bool value = std::string(row.keyword) == "InkOnly" ? s.render.m_reg.bInkOnly
+                                                                 : s.render.m_regHalftone.bFastCompress;
+        EXPECT_EQ(value, row.expected);
+        bool traced = false;
+        for (const std::string& t : s.traces)
+            traced |= t.rfind(row.keyword[0] == 'I' ? "bInkOnly = " : "bFastCompress = ", 0) == 0;
+        EXPECT_EQ(traced, row.trace != nullptr);
+        if (row.trace) {
+            EXPECT_TRUE(s.Traced(row.trace));
+        }
+    }
+    Settings job(Opts{{"InkOnly", "False", {"True"}}}, "InkOnly=True");
+    EXPECT_TRUE(job.render.m_reg.bInkOnly);
 }
 
 TEST(PrinterSettings, ReferenceIsStoredTimesEight)

@@ -238,15 +238,17 @@ def run_jobs(args):
             check(name in models, "lpinfo -m does not list %s" % name)
         out = env.cups.add_queue("labels", "%s/bandrill-tspl-203.ppd" % env.stage.ppd_subdir)
 
-        # Copies: the converters make them, the filter prints each as a page.
+        # Copies: the shipped PPD says the printer makes them, so the label
+        # goes once, printed twice by PRINT 1,2.
         for path in (SAMPLE_PNG, SAMPLE_PDF):
             job_id = env.cups.submit("labels", path, copies=2)
             env.cups.expect_completed(job_id)
             with open(out, "rb") as f:
                 data = f.read()
             what = "2 copies of " + os.path.basename(path)
-            check(data.count(b"CLS\r\n") == 2 and data.count(b"PRINT 1,1\r\n") == 2,
-                  "%s: %d pages in the stream" % (what, data.count(b"PRINT 1,1\r\n")))
+            prints = re.findall(rb"PRINT [0-9,]+\r\n", data)
+            check(data.count(b"CLS\r\n") == 1 and prints == [b"PRINT 1,2\r\n"],
+                  "%s: %d labels sent, printed by %r" % (what, data.count(b"CLS\r\n"), prints))
             if args.decoder:
                 saved = os.path.join(env.work, "copies-%d.prn" % job_id)
                 with open(saved, "wb") as f:
@@ -313,35 +315,50 @@ def run_label_4x6(args):
         pdf = os.path.join(env.work, "label-4x6.pdf")
         with open(pdf, "wb") as f:
             f.write(S.pdf_bytes(S.pixels(), page_size=(288, 432)))
-        options = ["media=oe_4x6-label_4x6in"]
-        log("label4x6: lp label-4x6.pdf -o " + options[0])
-        job_id = env.cups.submit("label4x6", pdf, options)
-        env.cups.expect_completed(job_id)
-        with open(out, "rb") as f:
-            data = f.read()
-        check(data.count(b"PRINT 1,1\r\n") == 1, "4 x 6 label: %d pages" % data.count(b"PRINT 1,1\r\n"))
-        sizes = re.findall(rb"SIZE [^\r]*\r\n", data)
-        check(sizes == [b"SIZE 101.60 mm,152.40 mm\r\n"], "4 x 6 label: page size lines %r" % sizes)
-        check(b"SETC" not in data, "4 x 6 label: the stream carries SETC lines")
+        # The whole label as one bitmap (InkOnly=False), then as the PPD
+        # sends it by default: a bitmap per area of ink.
+        streams = []
+        for options in (["media=oe_4x6-label_4x6in", "InkOnly=False"], ["media=oe_4x6-label_4x6in"]):
+            log("label4x6: lp label-4x6.pdf -o " + " -o ".join(options))
+            job_id = env.cups.submit("label4x6", pdf, options)
+            env.cups.expect_completed(job_id)
+            with open(out, "rb") as f:
+                data = f.read()
+            streams.append(data)
+            check(data.count(b"PRINT 1,1\r\n") == 1, "4 x 6 label: %d pages" % data.count(b"PRINT 1,1\r\n"))
+            sizes = re.findall(rb"SIZE [^\r]*\r\n", data)
+            check(sizes == [b"SIZE 101.60 mm,152.40 mm\r\n"], "4 x 6 label: page size lines %r" % sizes)
+            check(b"SETC" not in data, "4 x 6 label: the stream carries SETC lines")
+            job_log = env.cups.job_log(job_id)
+            check(re.search(r"job-media-progress=100\b", job_log) is not None,
+                  "4 x 6 label: the scheduler never got job-media-progress=100:\n" + job_log[-3000:])
+            check("Printing page 1, 100% complete." in job_log,
+                  "4 x 6 label: no 100% progress message:\n" + job_log[-3000:])
+        whole, lean = streams
         # 812 dots are 102 bytes, sent with the image's row padding to 104.
-        check(b"BITMAP 0,0,104,1218," in data, "4 x 6 label: no bitmap of 812 x 1218 dots")
-        job_log = env.cups.job_log(job_id)
-        check(re.search(r"job-media-progress=100\b", job_log) is not None,
-              "4 x 6 label: the scheduler never got job-media-progress=100:\n" + job_log[-3000:])
-        check("Printing page 1, 100% complete." in job_log,
-              "4 x 6 label: no 100% progress message:\n" + job_log[-3000:])
+        check(b"BITMAP 0,0,104,1218," in whole, "4 x 6 label: no bitmap of 812 x 1218 dots")
+        areas = [tuple(int(v) for v in m) for m in re.findall(rb"BITMAP (\d+),(\d+),(\d+),(\d+),1,", lean)]
+        check(areas and all(x + 8 * w <= 816 and y + h <= 1218 for x, y, w, h in areas),
+              "4 x 6 label: bitmaps of the ink %r" % areas[:8])
+        check(len(lean) < len(whole), "4 x 6 label: %d bytes of ink, %d whole" % (len(lean), len(whole)))
         if args.decoder:
-            saved = os.path.join(env.work, "label-4x6.prn")
-            with open(saved, "wb") as f:
-                f.write(data)
-            dec = harness.decode(args.decoder, "tspl", saved, os.path.join(env.work, "label-4x6"))
-            check(len(dec.pages) == 1, "4 x 6 label: %d pages decoded" % len(dec.pages))
-            page = dec.pages[0]
+            pages = []
+            for name, data in (("whole", whole), ("lean", lean)):
+                saved = os.path.join(env.work, "label-4x6-%s.prn" % name)
+                with open(saved, "wb") as f:
+                    f.write(data)
+                dec = harness.decode(args.decoder, "tspl", saved, os.path.join(env.work, "label-4x6-" + name))
+                check(len(dec.pages) == 1, "4 x 6 label: %d pages decoded" % len(dec.pages))
+                pages.append(dec.pages[0])
+            page = pages[0]
             check(page.height == 1218 and page.width >= 812,
                   "4 x 6 label: decoded %d x %d dots" % (page.width, page.height))
             check(not any(any(row[812:]) for row in page.ink), "4 x 6 label: ink in the row padding")
             check(page.bbox() is not None, "4 x 6 label: nothing printed")
-        log("label4x6: ok (%d bytes)" % len(data))
+            dots = [{(x, y) for y, row in enumerate(p.ink) for x, v in enumerate(row) if v} for p in pages]
+            check(dots[0] == dots[1], "4 x 6 label: the bitmaps of the ink print %d dots, the whole "
+                  "label %d" % (len(dots[1]), len(dots[0])))
+        log("label4x6: ok (%d bytes, %d as one bitmap)" % (len(lean), len(whole)))
     return 0
 
 
@@ -403,6 +420,20 @@ def escpos_commands(data):
     return cmds
 
 
+def paper_marks(cmds):
+    """Each command but rasters and feeds with the dot row the paper stands
+    at, and where it ends: raster rows and ESC J feeds move it on."""
+    at, marks = 0, []
+    for name, arg in cmds:
+        if name == "raster":
+            at += (arg[3] | arg[4] << 8) * (2 if arg[0] & 2 else 1)
+        elif name == "feed":
+            at += arg[2]
+        else:
+            marks.append((at, name, bytes(arg)))
+    return marks + [(at, "end", b"")]
+
+
 def run_receipt(args):
     with PrivateCups(args.cmake, args.build) as env:
         src = os.path.join(env.stage.ppd_dir, "bandrill-escpos-58.ppd")
@@ -418,7 +449,7 @@ def run_receipt(args):
         with open(text, "w") as f:
             f.write("\f".join("".join("Page %d, item %d ........ %d.00\n" % (p, i, i) for i in range(1, 6))
                               for p in range(1, 4)))
-        job = Job(text, ["CutMode=Job", "CutFeed=True"])
+        job = Job(text, ["CutMode=Job", "CutFeed=True", "InkOnly=False"])
         job_id = env.cups.submit("receipt", text, job.options)
         env.cups.expect_completed(job_id)
         with open(out, "rb") as f:
@@ -444,6 +475,16 @@ def run_receipt(args):
         direct = direct_output(env, "receipt", Job(text, job.options + preset), env.work, "receipt")
         check(direct == data, "the cupsd output (%d bytes) differs from the filter run by hand on the "
               "cups-filters raster (%d bytes)" % (len(data), len(direct)))
+
+        # As the PPD sends it by default: blank rows fed over, the paper
+        # moving as far as before between the same commands.
+        lean_job = Job(text, ["CutMode=Job", "CutFeed=True"])
+        env.cups.expect_completed(env.cups.submit("receipt", text, lean_job.options))
+        with open(out, "rb") as f:
+            lean = f.read()
+        check(len(lean) < len(data), "the receipt sent %d bytes, %d with every row" % (len(lean), len(data)))
+        check(paper_marks(escpos_commands(lean)) == paper_marks(cmds),
+              "the receipt's paper moves differently with its blank rows fed over")
         log("receipt of %d pages, one feed and cut at its end: ok (%d bytes)" % (pages, len(data)))
 
 

@@ -82,6 +82,8 @@ const DefaultRow kDefaults[] = {
     {"CutMode", "Job", {}},
     {"CutFeed", "True", {}},
     {"CashDrawer", "None", {}},
+    {"InkOnly", "True", {}},
+    {"FastCompress", "True", {}},
 };
 
 // The default meant for keyword in a family's PPD ("" when none is set).
@@ -109,6 +111,8 @@ const std::map<std::string, std::vector<std::string>> kChoices = {
     {"CutFeed", {"False", "True"}},
     {"CashDrawer", {"None", "1Before", "1After", "2Before", "2After"}},
     {"SetcCommands", {"False", "True"}},
+    {"InkOnly", {"False", "True"}},
+    {"FastCompress", {"False", "True"}},
     {"ColorModel", {"Grayscale", "BlackWhite"}},
     {"GapHeight", {"0", "1", "2", "3", "4", "5"}},
     {"MarkHeight", {"2", "3", "4", "5"}},

@@ -238,7 +238,10 @@ private:
                 m_cur.List("  @%zu %s: print %ld set(s), %ld copies each", nOffset, raw, m, n);
             else
                 m_cur.List("  @%zu %s: print %ld set(s)", nOffset, raw, m);
-            return EndPage(nOffset);
+            const long copies = m <= 0 || (bCopies && n <= 0) ? 0
+                                : bCopies && m > kMaxCopies / n ? kMaxCopies + 1
+                                                                : m * (bCopies ? n : 1);
+            return EndPage(nOffset, copies);
         } else {
             m_cur.Warn(nOffset, "unknown TSPL command \"%s\"", raw);
         }
@@ -291,7 +294,7 @@ private:
         return true;
     }
 
-    bool EndPage(size_t nOffset)
+    bool EndPage(size_t nOffset, long copies)
     {
         tagDecodedPage page;
         if (!m_canvas.Compose(m_cur, nOffset, page))
@@ -300,9 +303,8 @@ private:
             m_cur.List("  page %d: no bitmap, blank label", m_cur.PageCount() + 1);
         else
             m_cur.List("  page %d: image %d × %d dots", m_cur.PageCount() + 1, page.iWidth, page.iHeight);
-        m_cur.AddPage(std::move(page));
         m_bInPage = false;
-        return true;
+        return AddCopies(m_cur, nOffset, std::move(page), copies);
     }
 
     CDecodeCursor& m_cur;
