@@ -331,7 +331,7 @@ bool PrintRaw(pappl_job_t* job, pappl_device_t* device)
 // papplSystemAddMIMEFilter's callback.
 bool PrintDocument(pappl_job_t* job, pappl_device_t* device, void*)
 {
-    const Driver* driver = FindDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
+    const Driver* driver = DriverOf(papplJobGetPrinter(job));
     const char* path = papplJobGetFilename(job);
     if (!driver || !path) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No driver or no document for this job.");

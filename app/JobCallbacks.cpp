@@ -15,13 +15,6 @@
 
 namespace bandrill_app {
 
-namespace {
-
-CAppJob* JobOf(pappl_job_t* job)
-{
-    return static_cast<CAppJob*>(papplJobGetData(job));
-}
-
 // The printer's driver. PAPPL 1.3.1 keeps the name "auto" for a printer
 // whose driver was detected; its make and model is the driver's then.
 const Driver* DriverOf(pappl_printer_t* printer)
@@ -34,6 +27,13 @@ const Driver* DriverOf(pappl_printer_t* printer)
         if (std::strcmp(d.description, data.make_and_model) == 0)
             return &d;
     return nullptr;
+}
+
+namespace {
+
+CAppJob* JobOf(pappl_job_t* job)
+{
+    return static_cast<CAppJob*>(papplJobGetData(job));
 }
 
 // The longest page the printer takes, in hundredths of a millimetre (its

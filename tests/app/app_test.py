@@ -581,11 +581,15 @@ def case_pdf():
 
         # A roll takes the length of what it prints, not the roll's 100 mm:
         # the whole Letter page 384 dots wide is 497 dots long; the label's
-        # ink (3.8 x 5.8 in) 384 dots wide, 586.
+        # ink (3.8 x 5.8 in) 384 dots wide, 586. The page's blank rows are
+        # sent as rows here (no ink-only feeds, the page's own top), so the
+        # decoded page is the page's length.
         pdf = documents.label_pdf(os.path.join(work, "roll.pdf"), 612, 792, 288, 432)
         for fit, length in (("fit", 497), ("crop-to-ink", 586)):
             job = srv.print_job("receipts", pdf, "application/pdf",
-                                [("integer", "bandrill-crop-bottom", "0"), ("keyword", "bandrill-fit", fit)])
+                                [("integer", "bandrill-crop-bottom", "0"), ("keyword", "bandrill-fit", fit),
+                                 ("boolean", "bandrill-ink-only", "false"),
+                                 ("integer", "bandrill-top-margin", "-1")])
             check(srv.wait_job("receipts", job).get("job-state") == "completed", "Letter on a roll")
             w, h, rows, png = decoded_page(srv.read_output("receipts"), work, "roll-" + fit)
             check(w == 384 and abs(h - length) <= 1, "Letter on a roll, %s: %dx%d dots" % (fit, w, h))

@@ -490,9 +490,13 @@ def run_receipt(args):
 
 def ink_rows(cmds):
     """Which rows of the raster images of an ESC/POS stream, stacked, hold
-    ink, and the leftmost and rightmost ink column over all of them."""
+    ink, and the leftmost and rightmost ink column over all of them; a paper
+    feed (ESC J n, blank rows sent as a feed) counts as n rows without ink."""
     rows, left, right = [], None, None
     for name, args in ((c[0], c) for c in cmds):
+        if name == "feed":
+            rows.extend([False] * args[1][2])
+            continue
         if name != "raster":
             continue
         data, w, h = args[2], args[3], args[4]
