@@ -23,6 +23,7 @@ TEST(CommandSetDrivers, TheLanguageTheCommandSetNamesPicksTheFamily)
 {
     const std::vector<std::string> tspl = {"bandrill:tspl-203", "bandrill:tspl-300"};
     const std::vector<std::string> escpos = {"bandrill:escpos-58", "bandrill:escpos-80"};
+    const std::string longModel = "MFG:Acme;MDL:" + std::string(101, 'x') + ";CMD:TSPL;";
     const struct {
         const char* deviceId;
         std::vector<std::string> names;
@@ -46,7 +47,7 @@ TEST(CommandSetDrivers, TheLanguageTheCommandSetNamesPicksTheFamily)
         {"MFG:Ac\"me;MDL:X;CMD:TSPL;", {}},
         {"MFG:Acme;MDL:X\\;CMD:TSPL;", {}},
         {"MFG:Acme;MDL:X\x01Y;CMD:TSPL;", {}},
-        {("MFG:Acme;MDL:" + std::string(101, 'x') + ";CMD:TSPL;").c_str(), {}},
+        {longModel.c_str(), {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.deviceId);

@@ -432,9 +432,11 @@ TEST_F(Receipts, TopMarginFollowsTheTurnedPage)
 // The same receipts with the PPDs ppd/ builds, their defaults unchanged.
 const std::string kShippedPpds = std::string(BANDRILL_BUILD_DIR) + "/ppd/ppd/";
 
-FilterResult RunShipped(const std::string& ppd, const std::vector<RasterPage>& pages, TempDir& dir)
+FilterResult RunShipped(const std::string& ppd, const std::vector<RasterPage>& pages, TempDir& dir,
+                        const std::string& options = "")
 {
     FilterOptions o;
+    o.args = FilterArgs(options);
     o.ppdPath = kShippedPpds + ppd;
     o.stdinPath = dir.Path("job.ras");
     WriteRaster(o.stdinPath, pages);
@@ -469,6 +471,23 @@ TEST_F(Receipts, ShippedDefaultsPrintThreePagesAsOneSlip)
     for (size_t i = 0; i < lastRaster; ++i)
         EXPECT_NE(cmds[i].name, "feed") << "command " << i;
     EXPECT_TRUE(stacked == rows) << "the bands stacked are not the three pages";
+}
+
+// A queue's job carries print-color-mode and the text preset's cpi and lpi;
+// with them the roll PPD's presets are looked up, and the job must print
+// as it does without them and end cleanly (a sanitizer build fails the run
+// on memory the filter leaves behind).
+TEST_F(Receipts, ShippedPpdPrintsAQueueJobWithPresetOptionsAsAPlainJob)
+{
+    const RasterPage page = PatternPage(384, 200, 2, nullptr);
+    const FilterResult plain = RunShipped("bandrill-escpos-58.ppd", {page}, dir);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    for (const char* options : {"print-color-mode=monochrome cpi=17 lpi=8",
+                                "print-color-mode=color print-quality=4"}) {
+        const FilterResult r = RunShipped("bandrill-escpos-58.ppd", {page}, dir, options);
+        EXPECT_EQ(r.status, 0) << options << "\n" << r.err;
+        EXPECT_TRUE(r.out == plain.out) << options;
+    }
 }
 
 TEST_F(Receipts, ShippedPpdCutsAnEightyMillimetrePageToTheHead)
