@@ -362,7 +362,9 @@ def check_service(tmp, app_files):
     os.makedirs(locked)
     os.chmod(tmp, 0o755)
     os.chmod(locked, 0o755)
-    allowed = os.path.join(SPOOL_DIR, "out")
+    # The folder file:// devices may write to when BANDRILL_FILE_DEVICE_DIRS
+    # is not set: the spool's output folder.
+    allowed = os.path.join(SPOOL_DIR, "output")
     try:
         deadline = time.monotonic() + 30
         while True:
@@ -375,14 +377,14 @@ def check_service(tmp, app_files):
                 time.sleep(0.2)
         cli = as_user + [args[0]]
         uri = "ipp://localhost:%d/ipp/system" % port
-        os.makedirs(allowed)
+        os.makedirs(allowed, exist_ok=True)
         os.chown(allowed, user.pw_uid, user.pw_gid)
         added = []
         for name, device in (("allowed", allowed), ("locked", locked)):
             res = run(cli + ["add", "-u", uri, "-d", name, "-m", "escpos-58", "-v", "file://" + device],
                       env=env, check_rc=False)
             out = res.stdout.decode(errors="replace") + res.stderr.decode(errors="replace")
-            # PAPPL refuses a file device its user cannot write to.
+            # A folder outside the allowed ones is refused when added.
             check(res.returncode == 0 or name == "locked", "add %s: %s" % (name, out))
             if res.returncode == 0:
                 added.append(name)
