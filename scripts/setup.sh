@@ -10,7 +10,7 @@ libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev
 libgtest-dev libbenchmark-dev
 clang libclang-rt-14-dev
 cups cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils
-libpappl-dev chromium
+libpappl-dev libavahi-client-dev chromium iproute2
 ghostscript poppler-utils python3
 dpkg-dev lintian
 fonts-dejavu-core

@@ -1,0 +1,156 @@
+// Faults of PAPPL 1.3.1 the application works around. PAPPL calls these
+// functions through its procedure linkage table, so the definitions here
+// come first; each checks or corrects what it must and hands the call on to
+// the library's own (the next definition of the name).
+#include <dlfcn.h>
+#include <cstring>
+#include <string>
+
+#include <avahi-client/lookup.h>
+#include <pappl/pappl.h>
+
+#include "AttributeCheck.h"
+
+namespace {
+
+// The library's own definition of a function defined here.
+template <class F>
+F* Next(F*, const char* name)
+{
+    return reinterpret_cast<F*>(dlsym(RTLD_NEXT, name));
+}
+
+// Set while this thread answers a Get-Printer-Attributes.
+thread_local bool t_inGetAttributes = false;
+
+bool IsJobCreation(ipp_op_t op)
+{
+    return op == IPP_OP_PRINT_JOB || op == IPP_OP_VALIDATE_JOB || op == IPP_OP_CREATE_JOB;
+}
+
+// Refuses the request with every bad value in unsupported-attributes, or
+// marks what it ignores; true when refused.
+bool Refuse(pappl_client_t* client, ipp_t* request, const std::vector<bandrill_app::BadValue>& bad)
+{
+    ipp_attribute_t* fidelity = ippFindAttribute(request, "ipp-attribute-fidelity", IPP_TAG_BOOLEAN);
+    const bool exact = fidelity && ippGetBoolean(fidelity, 0);
+    std::string why;
+    for (const bandrill_app::BadValue& b : bad)
+        if (!b.ignored || exact)
+            why += (why.empty() ? "" : "; ") + b.why;
+    if (why.empty()) {
+        for (const bandrill_app::BadValue& b : bad) {
+            papplClientRespondIPP(client, IPP_STATUS_OK_IGNORED_OR_SUBSTITUTED, "%s",
+                                  b.why.c_str());
+            ipp_attribute_t* copy = ippCopyAttribute(papplClientGetResponse(client), b.attr, 0);
+            ippSetGroupTag(papplClientGetResponse(client), &copy, IPP_TAG_UNSUPPORTED_GROUP);
+            ipp_attribute_t* gone = b.attr;
+            ippDeleteAttribute(request, gone);
+        }
+        return false;
+    }
+    for (const bandrill_app::BadValue& b : bad)
+        if (!b.ignored || exact)
+            papplClientRespondIPPUnsupported(client, b.attr);
+    papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "%s", why.c_str());
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+void _papplPrinterProcessIPP(pappl_client_t* client);
+
+// PAPPL's handler of printer operations, which keeps no hook before its own
+// handling: jobs and new defaults are checked here first (PAPPL 1.3.1
+// stores vendor defaults unchecked and prints a job whose media or vendor
+// values the printer does not take with the defaults).
+void _papplPrinterProcessIPP(pappl_client_t* client)
+{
+    static const auto next = Next(&_papplPrinterProcessIPP, "_papplPrinterProcessIPP");
+    pappl_printer_t* printer = papplClientGetPrinter(client);
+    ipp_t* request = papplClientGetRequest(client);
+    const ipp_op_t op = papplClientGetOperation(client);
+    if (printer && request) {
+        if (IsJobCreation(op) && Refuse(client, request, bandrill_app::CheckJobAttributes(printer, request)))
+            return;
+        // PAPPL 1.3.1's own client (modify -o media=) sends media-default in
+        // the job group, where PAPPL's server refuses it.
+        ipp_attribute_t* media = ippFindAttribute(request, "media-default", IPP_TAG_ZERO);
+        if (op == IPP_OP_SET_PRINTER_ATTRIBUTES && media && ippGetGroupTag(media) == IPP_TAG_JOB)
+            ippSetGroupTag(request, &media, IPP_TAG_PRINTER);
+        if (op == IPP_OP_SET_PRINTER_ATTRIBUTES &&
+            Refuse(client, request, bandrill_app::CheckDefaultAttributes(printer, request)))
+            return;
+    }
+    t_inGetAttributes = op == IPP_OP_GET_PRINTER_ATTRIBUTES;
+    next(client);
+    t_inGetAttributes = false;
+}
+
+// Defaults from the web forms come here without passing the check above.
+bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data,
+                                   int num_vendor, cups_option_t* vendor)
+{
+    static const auto next = Next(&papplPrinterSetDriverDefaults, "papplPrinterSetDriverDefaults");
+    if (printer && data) {
+        const std::string why = bandrill_app::CheckDriverDefaults(printer, *data, num_vendor, vendor);
+        if (!why.empty()) {
+            papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Defaults not changed: %s.", why.c_str());
+            return false;
+        }
+    }
+    return next(printer, data, num_vendor, vendor);
+}
+
+// PAPPL 1.3.1 appends printer-strings-languages-supported to the printer's
+// own attributes on every Get-Printer-Attributes (printer-ipp.c 437): one
+// copy is kept.
+ipp_attribute_t* ippAddStrings(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag, const char* name,
+                               int num_values, const char* language, const char* const* values)
+{
+    static const auto next = Next(&ippAddStrings, "ippAddStrings");
+    if (t_inGetAttributes && name && !std::strcmp(name, "printer-strings-languages-supported"))
+        if (ipp_attribute_t* kept = ippFindAttribute(ipp, name, IPP_TAG_ZERO))
+            return kept;
+    return next(ipp, group, value_tag, name, num_values, language, values);
+}
+
+// Without avahi-daemon PAPPL 1.3.1 has no Avahi client and passes none to
+// these, which abort the process on an assertion; without a client there
+// is simply nothing to browse or resolve.
+AvahiServiceBrowser* avahi_service_browser_new(AvahiClient* client, AvahiIfIndex interface,
+                                               AvahiProtocol protocol, const char* type,
+                                               const char* domain, AvahiLookupFlags flags,
+                                               AvahiServiceBrowserCallback callback, void* userdata)
+{
+    static const auto next = Next(&avahi_service_browser_new, "avahi_service_browser_new");
+    return client ? next(client, interface, protocol, type, domain, flags, callback, userdata)
+                  : nullptr;
+}
+
+AvahiRecordBrowser* avahi_record_browser_new(AvahiClient* client, AvahiIfIndex interface,
+                                             AvahiProtocol protocol, const char* name,
+                                             uint16_t clazz, uint16_t type, AvahiLookupFlags flags,
+                                             AvahiRecordBrowserCallback callback, void* userdata)
+{
+    static const auto next = Next(&avahi_record_browser_new, "avahi_record_browser_new");
+    return client ? next(client, interface, protocol, name, clazz, type, flags, callback, userdata)
+                  : nullptr;
+}
+
+AvahiServiceResolver* avahi_service_resolver_new(AvahiClient* client, AvahiIfIndex interface,
+                                                 AvahiProtocol protocol, const char* name,
+                                                 const char* type, const char* domain,
+                                                 AvahiProtocol aprotocol, AvahiLookupFlags flags,
+                                                 AvahiServiceResolverCallback callback,
+                                                 void* userdata)
+{
+    static const auto next = Next(&avahi_service_resolver_new, "avahi_service_resolver_new");
+    return client ? next(client, interface, protocol, name, type, domain, aprotocol, flags,
+                         callback, userdata)
+                  : nullptr;
+}
+
+} // extern "C"
