@@ -366,6 +366,8 @@ std::string CheckOptionText(const std::string& name, const std::string& value)
             return name + ": takes true or false";
         return "";
     }
+    if (name == "media-default")
+        return name + ": give the size as media=" + value + " (with modify it sets the default)";
     // Numbers PAPPL's client drops unless whole and within these.
     const struct {
         const char* name;

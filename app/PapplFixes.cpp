@@ -10,6 +10,7 @@
 #include <pappl/pappl.h>
 
 #include "AttributeCheck.h"
+#include "WebStrings.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ F* Next(F*, const char* name)
 
 // Set while this thread answers a Get-Printer-Attributes.
 thread_local bool t_inGetAttributes = false;
+// Set when this thread's last device listing had no network discovery.
+thread_local bool t_noDiscovery = false;
 
 bool IsJobCreation(ipp_op_t op)
 {
@@ -126,6 +129,7 @@ AvahiServiceBrowser* avahi_service_browser_new(AvahiClient* client, AvahiIfIndex
                                                AvahiServiceBrowserCallback callback, void* userdata)
 {
     static const auto next = Next(&avahi_service_browser_new, "avahi_service_browser_new");
+    t_noDiscovery = !client;
     return client ? next(client, interface, protocol, type, domain, flags, callback, userdata)
                   : nullptr;
 }
@@ -151,6 +155,24 @@ AvahiServiceResolver* avahi_service_resolver_new(AvahiClient* client, AvahiIfInd
     return client ? next(client, interface, protocol, name, type, domain, aprotocol, flags,
                          callback, userdata)
                   : nullptr;
+}
+
+bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
+                     pappl_deverror_cb_t err_cb, void* err_data)
+{
+    static const auto next = Next(&papplDeviceList, "papplDeviceList");
+    t_noDiscovery = false;
+    return next(types, cb, data, err_cb, err_data);
+}
+
+// "Add Printer" says when its device list lacks the network's printers:
+// the label printed after the list carries the note.
+const char* papplClientGetLocString(pappl_client_t* client, const char* s)
+{
+    static const auto next = Next(&papplClientGetLocString, "papplClientGetLocString");
+    if (t_noDiscovery && s && !std::strcmp(s, "Hostname/IP Address"))
+        return next(client, bandrill_app::kNoDiscoveryNote);
+    return next(client, s);
 }
 
 } // extern "C"

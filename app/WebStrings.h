@@ -9,4 +9,8 @@ namespace bandrill_app {
 // The strings file (en) PAPPL shows the web interface with.
 std::string WebStrings();
 
+// The label of "Add Printer"'s address field when the device list could
+// not look for network printers (no avahi-daemon).
+extern const char* const kNoDiscoveryNote;
+
 } // namespace bandrill_app
