@@ -43,9 +43,13 @@ bool ParseInt(const char* text, int& value)
     return true;
 }
 
-// "a, b or c", "0 to 255", "true or false": what the supported attribute offers.
+// "a, b or c", "0 to 255", "true or false": what the supported attribute
+// offers, or where to find it when the list is long (status-message holds
+// 255 bytes).
 std::string Offered(ipp_attribute_t* supported)
 {
+    if (ippGetCount(supported) > 12)
+        return std::string("those of ") + ippGetName(supported);
     std::string s;
     const int count = ippGetCount(supported);
     for (int i = 0; i < count; ++i) {

@@ -55,6 +55,9 @@ bool Refuse(pappl_client_t* client, ipp_t* request, const std::vector<bandrill_a
     for (const bandrill_app::BadValue& b : bad)
         if (!b.ignored || exact)
             papplClientRespondIPPUnsupported(client, b.attr);
+    // status-message is text(255); unsupported-attributes names them all.
+    if (why.size() > 255)
+        why = why.substr(0, 252) + "...";
     papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "%s", why.c_str());
     return true;
 }
@@ -78,11 +81,6 @@ void _papplPrinterProcessIPP(pappl_client_t* client)
     if (printer && request) {
         if (IsJobCreation(op) && Refuse(client, request, bandrill_app::CheckJobAttributes(printer, request)))
             return;
-        // PAPPL 1.3.1's own client (modify -o media=) sends media-default in
-        // the job group, where PAPPL's server refuses it.
-        ipp_attribute_t* media = ippFindAttribute(request, "media-default", IPP_TAG_ZERO);
-        if (op == IPP_OP_SET_PRINTER_ATTRIBUTES && media && ippGetGroupTag(media) == IPP_TAG_JOB)
-            ippSetGroupTag(request, &media, IPP_TAG_PRINTER);
         if (op == IPP_OP_SET_PRINTER_ATTRIBUTES &&
             Refuse(client, request, bandrill_app::CheckDefaultAttributes(printer, request)))
             return;
@@ -105,6 +103,17 @@ bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_dat
         }
     }
     return next(printer, data, num_vendor, vendor);
+}
+
+// PAPPL 1.3.1's client (modify -o media=) puts media-default in the job
+// group of Set-Printer-Attributes, which its server refuses.
+ipp_attribute_t* ippAddString(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag, const char* name,
+                              const char* language, const char* value)
+{
+    static const auto next = Next(&ippAddString, "ippAddString");
+    if (group == IPP_TAG_JOB && name && !std::strcmp(name, "media-default"))
+        group = IPP_TAG_PRINTER;
+    return next(ipp, group, value_tag, name, language, value);
 }
 
 // PAPPL 1.3.1 appends printer-strings-languages-supported to the printer's
@@ -165,13 +174,17 @@ bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
     return next(types, cb, data, err_cb, err_data);
 }
 
-// "Add Printer" says when its device list lacks the network's printers:
-// the label printed after the list carries the note.
+// Words of PAPPL's pages the strings file cannot change (PAPPL's own come
+// first): "Add Printer" says when its device list lacks the network's
+// printers (the label printed after the list carries the note), and
+// refused defaults say why.
 const char* papplClientGetLocString(pappl_client_t* client, const char* s)
 {
     static const auto next = Next(&papplClientGetLocString, "papplClientGetLocString");
     if (t_noDiscovery && s && !std::strcmp(s, "Hostname/IP Address"))
         return next(client, bandrill_app::kNoDiscoveryNote);
+    if (s && !std::strcmp(s, "Bad printer defaults."))
+        return next(client, bandrill_app::kDefaultsRefused);
     return next(client, s);
 }
 

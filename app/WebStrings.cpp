@@ -9,6 +9,9 @@ const char* const kNoDiscoveryNote =
     "Hostname/IP Address (the list above has no network printers: network discovery needs "
     "avahi-daemon, which is not running)";
 
+const char* const kDefaultsRefused =
+    "Not saved: a value is not one this printer takes (the log names it).";
+
 std::string WebStrings()
 {
     std::string s;
@@ -30,9 +33,6 @@ std::string WebStrings()
             add(std::string(row.attr) + "." + kDarknessConfigured, "Printer darkness below");
         }
     }
-    // PAPPL's words when it refuses new defaults: the log says which value.
-    add("Bad printer defaults.", "Not saved: a value is not one this printer takes (the log "
-                                 "names it).");
     return s;
 }
 
