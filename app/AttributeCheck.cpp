@@ -169,13 +169,7 @@ ipp_t* FixedSupported()
 
 class CChecker {
 public:
-    explicit CChecker(pappl_printer_t* printer)
-        : m_driver(papplPrinterGetDriverAttributes(printer))
-    {
-        pappl_pr_driver_data_t data;
-        papplPrinterGetDriverData(printer, &data);
-        m_darkness = data.darkness_supported > 0;
-    }
+    explicit CChecker(pappl_printer_t* printer) : m_driver(papplPrinterGetDriverAttributes(printer)) {}
     ~CChecker() { ippDelete(m_driver); }
     CChecker(const CChecker&) = delete;
     CChecker& operator=(const CChecker&) = delete;
@@ -251,11 +245,8 @@ public:
                        false});
     }
 
-    bool Darkness() const { return m_darkness; }
-
 private:
     ipp_t* m_driver;
-    bool m_darkness = false;
 };
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <pappl/pappl.h>
 
 #include "AttributeCheck.h"
+#include "JobSettings.h"
 #include "WebStrings.h"
 
 namespace {
@@ -21,8 +22,10 @@ F* Next(F*, const char* name)
     return reinterpret_cast<F*>(dlsym(RTLD_NEXT, name));
 }
 
-// Set while this thread answers a Get-Printer-Attributes.
+// Set while this thread answers a Get-Printer-Attributes, a
+// Set-Printer-Attributes.
 thread_local bool t_inGetAttributes = false;
+thread_local bool t_inSetAttributes = false;
 // Set when this thread's last device listing had no network discovery.
 thread_local bool t_noDiscovery = false;
 
@@ -62,6 +65,21 @@ bool Refuse(pappl_client_t* client, ipp_t* request, const std::vector<bandrill_a
     return true;
 }
 
+// printer-darkness-configured set takes effect by itself: the qualifier
+// is set to it too unless the request sets the qualifier.
+void ApplyDarkness(pappl_printer_t* printer, ipp_t* request)
+{
+    const std::string def = std::string(FindSetting("Darkness")->attr) + "-default";
+    if (!ippFindAttribute(request, "printer-darkness-configured", IPP_TAG_ZERO) ||
+        ippFindAttribute(request, def.c_str(), IPP_TAG_ZERO))
+        return;
+    ipp_t* attrs = papplPrinterGetDriverAttributes(printer);
+    if (ippFindAttribute(attrs, def.c_str(), IPP_TAG_ZERO))
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, def.c_str(), nullptr,
+                     bandrill_app::kDarknessConfigured);
+    ippDelete(attrs);
+}
+
 } // namespace
 
 extern "C" {
@@ -84,10 +102,13 @@ void _papplPrinterProcessIPP(pappl_client_t* client)
         if (op == IPP_OP_SET_PRINTER_ATTRIBUTES &&
             Refuse(client, request, bandrill_app::CheckDefaultAttributes(printer, request)))
             return;
+        if (op == IPP_OP_SET_PRINTER_ATTRIBUTES)
+            ApplyDarkness(printer, request);
     }
     t_inGetAttributes = op == IPP_OP_GET_PRINTER_ATTRIBUTES;
+    t_inSetAttributes = op == IPP_OP_SET_PRINTER_ATTRIBUTES;
     next(client);
-    t_inGetAttributes = false;
+    t_inGetAttributes = t_inSetAttributes = false;
 }
 
 // Defaults from the web forms come here without passing the check above.
@@ -95,14 +116,31 @@ bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_dat
                                    int num_vendor, cups_option_t* vendor)
 {
     static const auto next = Next(&papplPrinterSetDriverDefaults, "papplPrinterSetDriverDefaults");
-    if (printer && data) {
-        const std::string why = bandrill_app::CheckDriverDefaults(printer, *data, num_vendor, vendor);
-        if (!why.empty()) {
-            papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Defaults not changed: %s.", why.c_str());
-            return false;
-        }
+    if (!printer || !data)
+        return next(printer, data, num_vendor, vendor);
+    const std::string why = bandrill_app::CheckDriverDefaults(printer, *data, num_vendor, vendor);
+    if (!why.empty()) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Defaults not changed: %s.", why.c_str());
+        return false;
     }
-    return next(printer, data, num_vendor, vendor);
+    // PAPPL 1.3.1's web form posts 0 for a printer darkness that is none of
+    // its choices: that one is kept.
+    if (!t_inSetAttributes)
+        data->darkness_configured =
+            bandrill_app::FormDarkness(printer, data->darkness_configured);
+    // A new printer darkness applies by itself: the qualifier follows it.
+    const char* qualifier =
+        bandrill_app::ImpliedDarknessQualifier(printer, *data, num_vendor, vendor);
+    if (!qualifier)
+        return next(printer, data, num_vendor, vendor);
+    cups_option_t* options = nullptr;
+    int n = 0;
+    for (int i = 0; i < num_vendor; ++i)
+        n = cupsAddOption(vendor[i].name, vendor[i].value, n, &options);
+    n = cupsAddOption(FindSetting("Darkness")->attr, qualifier, n, &options);
+    const bool ok = next(printer, data, n, options);
+    cupsFreeOptions(n, options);
+    return ok;
 }
 
 // PAPPL 1.3.1's client (modify -o media=) puts media-default in the job

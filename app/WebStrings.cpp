@@ -30,7 +30,7 @@ std::string WebStrings()
             add(std::string(row.attr) + "." + kFollowMediaTracking, "As media tracking says");
         if (standard == "print-darkness") {
             add(std::string(row.attr) + "." + kDarknessPrinter, "The printer's own setting");
-            add(std::string(row.attr) + "." + kDarknessConfigured, "Printer darkness below");
+            add(std::string(row.attr) + "." + kDarknessConfigured, "Print Darkness above");
         }
     }
     return s;

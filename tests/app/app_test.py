@@ -621,6 +621,19 @@ def case_values():
                            ("media-default", "om_30x20-label_30x20mm"),
                            ("printer-darkness-configured", "70")):
             check(a.get(name) == want, "modify: %s is %r, not %r" % (name, a.get(name), want))
+        # The printer darkness set applies by itself: 70 % of 16 levels.
+        check(a.get("bandrill-darkness-default") == "configured",
+              "printer-darkness-configured set, darkness used: %r" % a.get("bandrill-darkness-default"))
+        ras = raster("cups", os.path.join(work, "p.ras"), 384, 120, 203)
+        job = srv.print_job("labels", pwg, "image/pwg-raster")
+        check(srv.wait_job("labels", job).get("job-state") == "completed", "job after modify")
+        check(srv.read_output("labels") == run_filter("tspl-203", ras,
+                                                      "ImageFilter=4 Threshold=96 Darkness=11"),
+              "the defaults set on the command line do not print as the filter's")
+        # The printer's own darkness is one choice of the same setting.
+        srv.cli("modify", "-d", "labels", "-o", "bandrill-darkness-default=printer")
+        check(srv.attributes("labels").get("bandrill-darkness-default") == "printer",
+              "back to the printer's own darkness")
         log("command line: bad values refused with the reason, good ones taken")
 
 
@@ -773,10 +786,12 @@ def case_web():
                           "Stucki", "Print method"):
                 check(label in text, "web page: no %r" % label)
             check("bandrill-halftone" not in text, "web page shows raw attribute names")
-            browser.eval("document.querySelector('select[name=\"bandrill-halftone\"]').value = "
+            # (window.before tells the page submitted from from the new one.)
+            browser.eval("window.before = 1; "
+                         "document.querySelector('select[name=\"bandrill-halftone\"]').value = "
                          "'stucki'; document.querySelector('input[name=\"bandrill-contrast\"]')"
                          ".value = '20'; document.getElementById('form').submit(); true")
-            browser.wait("document.readyState == 'complete' && "
+            browser.wait("!window.before && document.readyState == 'complete' && "
                          "document.querySelector('select[name=\"bandrill-halftone\"]') && "
                          "document.querySelector('select[name=\"bandrill-halftone\"]').value "
                          "== 'stucki'")
@@ -815,6 +830,31 @@ def case_web():
         check(srv.wait_job("labels", job).get("job-state") == "completed", "job after the change")
         want = run_filter("tspl-203", ras, "ImageFilter=4 Contrast=20")
         check(srv.read_output("labels") == want, "the saved defaults do not apply to jobs")
+        check(a.get("bandrill-darkness-default") == "printer",
+              "saving other defaults changed the darkness used: %r" % a.get("bandrill-darkness-default"))
+        # Print Darkness chosen on the page applies by itself.
+        browser = Browser(chromium, os.path.join(work, "profile"))
+        try:
+            browser.open("http://localhost:%d/labels/printing" % srv.port)
+            browser.wait("document.readyState == 'complete' && "
+                         "!!document.querySelector('select[name=\"print-darkness\"]')")
+            browser.eval("window.before = 1; document.querySelector('select[name="
+                         "\"print-darkness\"]').value = '40'; "
+                         "document.getElementById('form').submit(); true")
+            browser.wait("!window.before && document.readyState == 'complete' && "
+                         "!!document.querySelector('.banner')")
+        finally:
+            browser.close()
+        a = srv.attributes("labels")
+        check(a.get("printer-darkness-configured") == "40" and
+              a.get("bandrill-darkness-default") == "configured",
+              "Print Darkness 40 %%: configured %r, used %r" % (
+                  a.get("printer-darkness-configured"), a.get("bandrill-darkness-default")))
+        job = srv.print_job("labels", pwg, "image/pwg-raster")
+        check(srv.wait_job("labels", job).get("job-state") == "completed", "job after darkness")
+        check(srv.read_output("labels") == run_filter("tspl-203", ras,
+                                                      "ImageFilter=4 Contrast=20 Darkness=6"),
+              "Print Darkness 40 % does not print as Darkness=6")
         log("web: labels shown, test page printed, setting saved, seen in Get-Printer-Attributes and applied to jobs")
 
 
