@@ -6,8 +6,7 @@
 namespace bandrill_app {
 
 const char* const kNoDiscoveryNote =
-    "Hostname/IP Address (the list above has no network printers: network discovery needs "
-    "avahi-daemon, which is not running)";
+    "Hostname/IP Address (no network printers listed: avahi-daemon is not running)";
 
 const char* const kDefaultsRefused =
     "Not saved: a value is not one this printer takes (the log names it).";
