@@ -1,8 +1,7 @@
-// Faults of PAPPL 1.3.1 the application works around. PAPPL calls these
-// functions through its procedure linkage table, so the definitions here
-// come first; each checks or corrects what it must and hands the call on to
-// the library's own (the next definition of the name).
-#include <dlfcn.h>
+// Faults of PAPPL 1.3.1 the application works around. The link wraps these
+// functions (--wrap, app/CMakeLists.txt): PAPPL's calls come to
+// __wrap_NAME here, which checks or corrects what it must and hands the
+// call on to __real_NAME, the function itself.
 #include <cstring>
 #include <string>
 
@@ -14,13 +13,6 @@
 #include "WebStrings.h"
 
 namespace {
-
-// The library's own definition of a function defined here.
-template <class F>
-F* Next(F*, const char* name)
-{
-    return reinterpret_cast<F*>(dlsym(RTLD_NEXT, name));
-}
 
 // Set while this thread answers a Get-Printer-Attributes, a
 // Set-Printer-Attributes.
@@ -84,15 +76,59 @@ void ApplyDarkness(pappl_printer_t* printer, ipp_t* request)
 
 extern "C" {
 
-void _papplPrinterProcessIPP(pappl_client_t* client);
+// The wrapped functions themselves.
+void __real__papplPrinterProcessIPP(pappl_client_t* client);
+bool __real_papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data,
+                                          int num_vendor, cups_option_t* vendor);
+ipp_attribute_t* __real_ippAddString(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag,
+                                     const char* name, const char* language, const char* value);
+ipp_attribute_t* __real_ippAddStrings(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag,
+                                      const char* name, int num_values, const char* language,
+                                      const char* const* values);
+AvahiServiceBrowser* __real_avahi_service_browser_new(AvahiClient*, AvahiIfIndex, AvahiProtocol,
+                                                      const char*, const char*, AvahiLookupFlags,
+                                                      AvahiServiceBrowserCallback, void*);
+AvahiRecordBrowser* __real_avahi_record_browser_new(AvahiClient*, AvahiIfIndex, AvahiProtocol,
+                                                    const char*, uint16_t, uint16_t,
+                                                    AvahiLookupFlags, AvahiRecordBrowserCallback,
+                                                    void*);
+AvahiServiceResolver* __real_avahi_service_resolver_new(AvahiClient*, AvahiIfIndex, AvahiProtocol,
+                                                        const char*, const char*, const char*,
+                                                        AvahiProtocol, AvahiLookupFlags,
+                                                        AvahiServiceResolverCallback, void*);
+bool __real_papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
+                            pappl_deverror_cb_t err_cb, void* err_data);
+const char* __real_papplClientGetLocString(pappl_client_t* client, const char* s);
+
+void __wrap__papplPrinterProcessIPP(pappl_client_t* client);
+bool __wrap_papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data,
+                                          int num_vendor, cups_option_t* vendor);
+ipp_attribute_t* __wrap_ippAddString(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag,
+                                     const char* name, const char* language, const char* value);
+ipp_attribute_t* __wrap_ippAddStrings(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag,
+                                      const char* name, int num_values, const char* language,
+                                      const char* const* values);
+AvahiServiceBrowser* __wrap_avahi_service_browser_new(AvahiClient*, AvahiIfIndex, AvahiProtocol,
+                                                      const char*, const char*, AvahiLookupFlags,
+                                                      AvahiServiceBrowserCallback, void*);
+AvahiRecordBrowser* __wrap_avahi_record_browser_new(AvahiClient*, AvahiIfIndex, AvahiProtocol,
+                                                    const char*, uint16_t, uint16_t,
+                                                    AvahiLookupFlags, AvahiRecordBrowserCallback,
+                                                    void*);
+AvahiServiceResolver* __wrap_avahi_service_resolver_new(AvahiClient*, AvahiIfIndex, AvahiProtocol,
+                                                        const char*, const char*, const char*,
+                                                        AvahiProtocol, AvahiLookupFlags,
+                                                        AvahiServiceResolverCallback, void*);
+bool __wrap_papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
+                            pappl_deverror_cb_t err_cb, void* err_data);
+const char* __wrap_papplClientGetLocString(pappl_client_t* client, const char* s);
 
 // PAPPL's handler of printer operations, which keeps no hook before its own
 // handling: jobs and new defaults are checked here first (PAPPL 1.3.1
 // stores vendor defaults unchecked and prints a job whose media or vendor
 // values the printer does not take with the defaults).
-void _papplPrinterProcessIPP(pappl_client_t* client)
+void __wrap__papplPrinterProcessIPP(pappl_client_t* client)
 {
-    static const auto next = Next(&_papplPrinterProcessIPP, "_papplPrinterProcessIPP");
     pappl_printer_t* printer = papplClientGetPrinter(client);
     ipp_t* request = papplClientGetRequest(client);
     const ipp_op_t op = papplClientGetOperation(client);
@@ -107,17 +143,16 @@ void _papplPrinterProcessIPP(pappl_client_t* client)
     }
     t_inGetAttributes = op == IPP_OP_GET_PRINTER_ATTRIBUTES;
     t_inSetAttributes = op == IPP_OP_SET_PRINTER_ATTRIBUTES;
-    next(client);
+    __real__papplPrinterProcessIPP(client);
     t_inGetAttributes = t_inSetAttributes = false;
 }
 
 // Defaults from the web forms come here without passing the check above.
-bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data,
+bool __wrap_papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_data_t* data,
                                    int num_vendor, cups_option_t* vendor)
 {
-    static const auto next = Next(&papplPrinterSetDriverDefaults, "papplPrinterSetDriverDefaults");
     if (!printer || !data)
-        return next(printer, data, num_vendor, vendor);
+        return __real_papplPrinterSetDriverDefaults(printer, data, num_vendor, vendor);
     const std::string why = bandrill_app::CheckDriverDefaults(printer, *data, num_vendor, vendor);
     if (!why.empty()) {
         papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Defaults not changed: %s.", why.c_str());
@@ -132,98 +167,91 @@ bool papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_driver_dat
     const char* qualifier =
         bandrill_app::ImpliedDarknessQualifier(printer, *data, num_vendor, vendor);
     if (!qualifier)
-        return next(printer, data, num_vendor, vendor);
+        return __real_papplPrinterSetDriverDefaults(printer, data, num_vendor, vendor);
     cups_option_t* options = nullptr;
     int n = 0;
     for (int i = 0; i < num_vendor; ++i)
         n = cupsAddOption(vendor[i].name, vendor[i].value, n, &options);
     n = cupsAddOption(FindSetting("Darkness")->attr, qualifier, n, &options);
-    const bool ok = next(printer, data, n, options);
+    const bool ok = __real_papplPrinterSetDriverDefaults(printer, data, n, options);
     cupsFreeOptions(n, options);
     return ok;
 }
 
 // PAPPL 1.3.1's client (modify -o media=) puts media-default in the job
 // group of Set-Printer-Attributes, which its server refuses.
-ipp_attribute_t* ippAddString(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag, const char* name,
+ipp_attribute_t* __wrap_ippAddString(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag, const char* name,
                               const char* language, const char* value)
 {
-    static const auto next = Next(&ippAddString, "ippAddString");
     if (group == IPP_TAG_JOB && name && !std::strcmp(name, "media-default"))
         group = IPP_TAG_PRINTER;
-    return next(ipp, group, value_tag, name, language, value);
+    return __real_ippAddString(ipp, group, value_tag, name, language, value);
 }
 
 // PAPPL 1.3.1 appends printer-strings-languages-supported to the printer's
 // own attributes on every Get-Printer-Attributes (printer-ipp.c 437): one
 // copy is kept.
-ipp_attribute_t* ippAddStrings(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag, const char* name,
+ipp_attribute_t* __wrap_ippAddStrings(ipp_t* ipp, ipp_tag_t group, ipp_tag_t value_tag, const char* name,
                                int num_values, const char* language, const char* const* values)
 {
-    static const auto next = Next(&ippAddStrings, "ippAddStrings");
     if (t_inGetAttributes && name && !std::strcmp(name, "printer-strings-languages-supported"))
         if (ipp_attribute_t* kept = ippFindAttribute(ipp, name, IPP_TAG_ZERO))
             return kept;
-    return next(ipp, group, value_tag, name, num_values, language, values);
+    return __real_ippAddStrings(ipp, group, value_tag, name, num_values, language, values);
 }
 
 // Without avahi-daemon PAPPL 1.3.1 has no Avahi client and passes none to
 // these, which abort the process on an assertion; without a client there
 // is simply nothing to browse or resolve.
-AvahiServiceBrowser* avahi_service_browser_new(AvahiClient* client, AvahiIfIndex interface,
+AvahiServiceBrowser* __wrap_avahi_service_browser_new(AvahiClient* client, AvahiIfIndex interface,
                                                AvahiProtocol protocol, const char* type,
                                                const char* domain, AvahiLookupFlags flags,
                                                AvahiServiceBrowserCallback callback, void* userdata)
 {
-    static const auto next = Next(&avahi_service_browser_new, "avahi_service_browser_new");
     t_noDiscovery = !client;
-    return client ? next(client, interface, protocol, type, domain, flags, callback, userdata)
+    return client ? __real_avahi_service_browser_new(client, interface, protocol, type, domain, flags, callback, userdata)
                   : nullptr;
 }
 
-AvahiRecordBrowser* avahi_record_browser_new(AvahiClient* client, AvahiIfIndex interface,
+AvahiRecordBrowser* __wrap_avahi_record_browser_new(AvahiClient* client, AvahiIfIndex interface,
                                              AvahiProtocol protocol, const char* name,
                                              uint16_t clazz, uint16_t type, AvahiLookupFlags flags,
                                              AvahiRecordBrowserCallback callback, void* userdata)
 {
-    static const auto next = Next(&avahi_record_browser_new, "avahi_record_browser_new");
-    return client ? next(client, interface, protocol, name, clazz, type, flags, callback, userdata)
+    return client ? __real_avahi_record_browser_new(client, interface, protocol, name, clazz, type, flags, callback, userdata)
                   : nullptr;
 }
 
-AvahiServiceResolver* avahi_service_resolver_new(AvahiClient* client, AvahiIfIndex interface,
+AvahiServiceResolver* __wrap_avahi_service_resolver_new(AvahiClient* client, AvahiIfIndex interface,
                                                  AvahiProtocol protocol, const char* name,
                                                  const char* type, const char* domain,
                                                  AvahiProtocol aprotocol, AvahiLookupFlags flags,
                                                  AvahiServiceResolverCallback callback,
                                                  void* userdata)
 {
-    static const auto next = Next(&avahi_service_resolver_new, "avahi_service_resolver_new");
-    return client ? next(client, interface, protocol, name, type, domain, aprotocol, flags,
+    return client ? __real_avahi_service_resolver_new(client, interface, protocol, name, type, domain, aprotocol, flags,
                          callback, userdata)
                   : nullptr;
 }
 
-bool papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
+bool __wrap_papplDeviceList(pappl_devtype_t types, pappl_device_cb_t cb, void* data,
                      pappl_deverror_cb_t err_cb, void* err_data)
 {
-    static const auto next = Next(&papplDeviceList, "papplDeviceList");
     t_noDiscovery = false;
-    return next(types, cb, data, err_cb, err_data);
+    return __real_papplDeviceList(types, cb, data, err_cb, err_data);
 }
 
 // Words of PAPPL's pages the strings file cannot change (PAPPL's own come
 // first): "Add Printer" says when its device list lacks the network's
 // printers (the label printed after the list carries the note), and
 // refused defaults say why.
-const char* papplClientGetLocString(pappl_client_t* client, const char* s)
+const char* __wrap_papplClientGetLocString(pappl_client_t* client, const char* s)
 {
-    static const auto next = Next(&papplClientGetLocString, "papplClientGetLocString");
     if (t_noDiscovery && s && !std::strcmp(s, "Hostname/IP Address"))
-        return next(client, bandrill_app::kNoDiscoveryNote);
+        return __real_papplClientGetLocString(client, bandrill_app::kNoDiscoveryNote);
     if (s && !std::strcmp(s, "Bad printer defaults."))
-        return next(client, bandrill_app::kDefaultsRefused);
-    return next(client, s);
+        return __real_papplClientGetLocString(client, bandrill_app::kDefaultsRefused);
+    return __real_papplClientGetLocString(client, s);
 }
 
 } // extern "C"
