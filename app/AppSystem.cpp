@@ -10,6 +10,7 @@
 #include "Capabilities.h"
 #include "DeviceSchemes.h"
 #include "DocumentFilter.h"
+#include "Icons.h"
 #include "JobHistory.h"
 #include "StateFile.h"
 #include "WebStrings.h"
@@ -151,6 +152,12 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
     // What is the application's for the whole system.
     papplSystemSetPrinterDrivers(system, static_cast<int>(app.drivers.size()), app.drivers.data(),
                                  AutoAddDriver, nullptr, DriverCallback, data);
+    // The pages' header carries the application's mark and name; PAPPL adds
+    // its own only where none is.
+    const IconData navicon = FindIcon("navicon");
+    papplSystemAddResourceData(system, "/navicon.png", "image/png", navicon.data, navicon.size);
+    const IconData favicon = FindIcon("receipt-md");
+    papplSystemAddResourceData(system, "/favicon.png", "image/png", favicon.data, favicon.size);
     static const std::string strings = WebStrings();
     papplSystemAddStringsData(system, "/en.strings", "en", strings.c_str());
     AddDocumentFilters(system);

@@ -8,6 +8,7 @@
 
 #include "DeviceSchemes.h"
 #include "Drivers.h"
+#include "Icons.h"
 #include "JobCallbacks.h"
 #include "JobSettings.h"
 
@@ -203,6 +204,8 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     data->num_resolution = 1;
     data->x_resolution[0] = data->y_resolution[0] = driver->dpi;
     data->x_default = data->y_default = driver->dpi;
+    // A label, a receipt or a pocket printer in place of PAPPL's own icon.
+    SetPrinterIcons(*driver, data);
     data->borderless = false;
     data->left_right = 1;
     data->bottom_top = 1;

@@ -96,17 +96,6 @@ const char* const kFollowMediaTracking = "media-tracking";
 const char* const kDarknessPrinter = "printer";
 const char* const kDarknessConfigured = "configured";
 
-int FormDarkness(pappl_printer_t* printer, int posted)
-{
-    pappl_pr_driver_data_t now;
-    papplPrinterGetDriverData(printer, &now);
-    const int levels = now.darkness_supported;
-    for (int i = 0; levels > 1 && i < levels; ++i)
-        if (100 * i / (levels - 1) == now.darkness_configured)
-            return posted;
-    return levels > 1 ? now.darkness_configured : posted;
-}
-
 const char* ImpliedDarknessQualifier(pappl_printer_t* printer, const pappl_pr_driver_data_t& next,
                                      int num_vendor, cups_option_t* vendor)
 {

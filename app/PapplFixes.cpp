@@ -14,10 +14,8 @@
 
 namespace {
 
-// Set while this thread answers a Get-Printer-Attributes, a
-// Set-Printer-Attributes.
+// Set while this thread answers a Get-Printer-Attributes.
 thread_local bool t_inGetAttributes = false;
-thread_local bool t_inSetAttributes = false;
 // Set when this thread's last device listing had no network discovery.
 thread_local bool t_noDiscovery = false;
 
@@ -142,9 +140,8 @@ void __wrap__papplPrinterProcessIPP(pappl_client_t* client)
             ApplyDarkness(printer, request);
     }
     t_inGetAttributes = op == IPP_OP_GET_PRINTER_ATTRIBUTES;
-    t_inSetAttributes = op == IPP_OP_SET_PRINTER_ATTRIBUTES;
     __real__papplPrinterProcessIPP(client);
-    t_inGetAttributes = t_inSetAttributes = false;
+    t_inGetAttributes = false;
 }
 
 // Defaults from the web forms come here without passing the check above.
@@ -158,11 +155,6 @@ bool __wrap_papplPrinterSetDriverDefaults(pappl_printer_t* printer, pappl_pr_dri
         papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR, "Defaults not changed: %s.", why.c_str());
         return false;
     }
-    // PAPPL 1.3.1's web form posts 0 for a printer darkness that is none of
-    // its choices: that one is kept.
-    if (!t_inSetAttributes)
-        data->darkness_configured =
-            bandrill_app::FormDarkness(printer, data->darkness_configured);
     // A new printer darkness applies by itself: the qualifier follows it.
     const char* qualifier =
         bandrill_app::ImpliedDarknessQualifier(printer, *data, num_vendor, vendor);
@@ -251,7 +243,17 @@ const char* __wrap_papplClientGetLocString(pappl_client_t* client, const char* s
         return __real_papplClientGetLocString(client, bandrill_app::kNoDiscoveryNote);
     if (s && !std::strcmp(s, "Bad printer defaults."))
         return __real_papplClientGetLocString(client, bandrill_app::kDefaultsRefused);
-    return __real_papplClientGetLocString(client, s);
+    const char* text = __real_papplClientGetLocString(client, s);
+    // PAPPL 1.3.1 shows a size named in millimetres in inches unless both
+    // sides are whole millimetres (a 48.05 mm roll reads 1.89173 x 3.93701"):
+    // sizes of no label of their own say their millimetres.
+    if (text == s && s && !std::strncmp(s, "media.", 6)) {
+        thread_local std::string size;
+        size = bandrill_app::MillimetreSize(s + 6);
+        if (!size.empty())
+            return size.c_str();
+    }
+    return text;
 }
 
 } // extern "C"
