@@ -1011,6 +1011,123 @@ def test_page(browser, srv, printer):
     return srv.read_output(printer)
 
 
+# PAPPL's controls that do nothing for these printers (colour, quality,
+# content, scaling, trays, sides) and their labels.
+USELESS_CONTROLS = ("print-color-mode", "print-quality", "print-content-optimize",
+                    "print-scaling", "output-bin", "sides", "media-source")
+USELESS_LABELS = ("Optimize For", "Scaling", "Print Quality", "Color Mode", "Sides")
+
+
+def check_defaults_page(browser, printer):
+    """Printing Defaults of a label printer: three groups in order, the
+    darkness in the printer's group as one control whose first choice is
+    the printer's own, nothing of PAPPL's that does nothing here."""
+    headings = browser.eval("Array.from(document.querySelectorAll('form h3'))"
+                            ".map(h => h.innerText)")
+    check(headings == ["Labels and position", "Image", "Printer"],
+          "%s: groups %r" % (printer, headings))
+    named = browser.eval("Array.from(document.querySelectorAll('form [name]')).map(e => e.name)")
+    for name in USELESS_CONTROLS:
+        check(name not in named, "%s: PAPPL's %s is shown" % (printer, name))
+    text = browser.eval("document.querySelector('form').innerText")
+    for label in USELESS_LABELS:
+        check(label not in text, "%s: %r is shown" % (printer, label))
+    check(named.count("print-darkness") == 1 and "bandrill-darkness" not in named,
+          "%s: darkness controls %r" % (printer, [n for n in named if "darkness" in n]))
+    choices = browser.eval("Array.from(document.querySelector('select[name=\"print-darkness\"]')"
+                           ".options).map(o => [o.value, o.text])")
+    check(choices[0] == ["printer", "The printer's own setting"] and len(choices) == 17,
+          "%s: darkness choices %r" % (printer, choices[:3]))
+    # Each control sits under its group's heading.
+    group_of = browser.eval(
+        "(() => { let g = {}, cur = null; for (const tr of document.querySelectorAll('form tr')) {"
+        " const h = tr.querySelector('h3'); if (h) { cur = h.innerText; continue; }"
+        " for (const e of tr.querySelectorAll('[name]')) g[e.name] = cur; } return g; })()")
+    for name, group in (("print-darkness", "Printer"), ("bandrill-halftone", "Image"),
+                        ("bandrill-fit", "Labels and position"),
+                        ("bandrill-gap-height", "Labels and position"),
+                        ("orientation-requested", "Labels and position"),
+                        ("bandrill-setc", "Printer")):
+        check(group_of.get(name) == group, "%s: %s under %r" % (printer, name, group_of.get(name)))
+
+
+def fetch(srv, path):
+    import urllib.request
+    with urllib.request.urlopen("http://localhost:%d%s" % (srv.port, path), timeout=60) as r:
+        return r.read()
+
+
+ICONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "app", "icons")
+
+
+def case_web_look():
+    """Icons, the header and roll sizes: each printer's icon is its kind's
+    (not PAPPL's placeholder), the header shows the application's mark,
+    and roll sizes read in millimetres wherever the pages show them."""
+    chromium = shutil.which("chromium")
+    if not chromium:
+        log("SKIP: no chromium")
+        sys.exit(77)
+    work = workdir("bandrill-app-web-look-")
+    with Server(ARGS.app) as srv:
+        printers = (("labels", "tspl-203", "label"), ("cpcl", "cpcl", "label"),
+                    ("receipts", "escpos-80", "receipt"), ("pocket", "paperang", "pocket"),
+                    ("peripage", "peripage-576", "pocket"))
+        for name, driver, _ in printers:
+            srv.add(name, driver)
+        for name, _, kind in printers:
+            for size in ("sm", "md", "lg"):
+                with open(os.path.join(ICONS, "%s-%s.png" % (kind, size)), "rb") as f:
+                    want = f.read()
+                check(fetch(srv, "/%s/icon-%s.png" % (name, size)) == want,
+                      "%s: icon-%s.png is not the %s icon" % (name, size, kind))
+        with open(os.path.join(ICONS, "navicon.png"), "rb") as f:
+            check(fetch(srv, "/navicon.png") == f.read(), "the header's mark is PAPPL's")
+        browser = Browser(chromium, os.path.join(work, "profile"))
+        try:
+            # The icons as the browser shows them.
+            browser.open("http://localhost:%d/" % srv.port)
+            browser.wait("document.readyState == 'complete' && document.images.length > 5 && "
+                         "Array.from(document.images).every(i => i.complete)")
+            widths = browser.eval("Array.from(document.images).map(i => [i.getAttribute('src'), "
+                                  "i.naturalWidth])")
+            check(["/navicon.png", 288] in widths and ["/receipts/icon-md.png", 128] in widths,
+                  "home page images %r" % widths)
+            # Roll sizes: the media page's choices and Printing Defaults.
+            browser.open("http://localhost:%d/receipts/media" % srv.port)
+            browser.wait("document.readyState == 'complete' && !!document.querySelector('select')")
+            sizes = browser.eval("Array.from(document.querySelector('select').options)"
+                                 ".map(o => o.text)")
+            check("80 mm roll, 100 mm long" in sizes and not any('"' in t for t in sizes),
+                  "roll sizes on the media page: %r" % sizes)
+            browser.open("http://localhost:%d/receipts/printing" % srv.port)
+            browser.wait("document.readyState == 'complete' && !!document.querySelector('form h3')")
+            text = browser.eval("document.querySelector('form').innerText")
+            check("80 mm roll, 100 mm long" in text and '"' not in text,
+                  "roll size on Printing Defaults:\n" + text)
+            headings = browser.eval("Array.from(document.querySelectorAll('form h3'))"
+                                    ".map(h => h.innerText)")
+            check(headings == ["Paper and position", "Image", "Printer"],
+                  "receipts: groups %r" % headings)
+            # A length of the roll's own (the media page's custom size) reads
+            # in millimetres too.
+            browser.open("http://localhost:%d/receipts/media" % srv.port)
+            browser.wait("document.readyState == 'complete' && "
+                         "!!document.querySelector('select[name=\"ready0-size\"]')")
+            browser.eval("window.before = 1; const f = document.getElementById('form');"
+                         "f['ready0-size'].value = 'custom'; f['ready0-custom-width'].value = '72.08';"
+                         "f['ready0-custom-length'].value = '123.5';"
+                         "document.getElementById('ready0-custom-units-mm').checked = true;"
+                         "f.submit(); true")
+            browser.wait("!window.before && document.readyState == 'complete' && "
+                         "!!document.querySelector('.banner')")
+        finally:
+            browser.close()
+        page = fetch(srv, "/receipts/printing").decode()
+        check("72.08 x 123.5 mm" in page, "custom roll length not in millimetres:\n" + page[-3000:])
+    log("web look: icons by kind served and shown, the header's mark, roll sizes in mm")
+
+
 def case_web():
     chromium = shutil.which("chromium")
     if not chromium:
@@ -1030,6 +1147,7 @@ def case_web():
                           "Stucki", "Print method", "Fit to label", "Printed part fitted"):
                 check(label in text, "web page: no %r" % label)
             check("bandrill-halftone" not in text, "web page shows raw attribute names")
+            check_defaults_page(browser, "labels")
             # (window.before tells the page submitted from from the new one.)
             browser.eval("window.before = 1; "
                          "document.querySelector('select[name=\"bandrill-halftone\"]').value = "
@@ -1095,6 +1213,32 @@ def case_web():
         check(srv.read_output("labels") == run_filter("tspl-203", ras,
                                                       "ImageFilter=4 Contrast=20 Darkness=6"),
               "Print Darkness 40 % does not print as Darkness=6")
+        # The page shows the level it saved; the printer's own setting, the
+        # same control's first choice, takes the darkness out of the job
+        # and keeps the level for later.
+        browser = Browser(chromium, os.path.join(work, "profile"))
+        try:
+            browser.open("http://localhost:%d/labels/printing" % srv.port)
+            browser.wait("document.readyState == 'complete' && "
+                         "!!document.querySelector('select[name=\"print-darkness\"]')")
+            shown = browser.eval("document.querySelector('select[name=\"print-darkness\"]').value")
+            check(shown == "40", "Print Darkness after saving 40 %%: the page shows %r" % shown)
+            browser.eval("window.before = 1; document.querySelector('select[name="
+                         "\"print-darkness\"]').value = 'printer'; "
+                         "document.getElementById('form').submit(); true")
+            browser.wait("!window.before && document.readyState == 'complete' && "
+                         "!!document.querySelector('.banner')")
+        finally:
+            browser.close()
+        a = srv.attributes("labels")
+        check(a.get("bandrill-darkness-default") == "printer" and
+              a.get("printer-darkness-configured") == "40",
+              "the printer's own darkness: used %r, configured %r" % (
+                  a.get("bandrill-darkness-default"), a.get("printer-darkness-configured")))
+        job = srv.print_job("labels", pwg, "image/pwg-raster")
+        check(srv.wait_job("labels", job).get("job-state") == "completed", "job after own darkness")
+        check(srv.read_output("labels") == run_filter("tspl-203", ras, "ImageFilter=4 Contrast=20"),
+              "the printer's own darkness still sends a darkness")
         log("web: labels shown, test page printed, setting saved, seen in Get-Printer-Attributes and applied to jobs")
 
 
@@ -1146,6 +1290,7 @@ CASES = {
     "discovery": case_discovery,
     "cups": case_cups,
     "web": case_web,
+    "web_look": case_web_look,
     "attributes": case_attributes,
     "pwg": case_pwg,
     "png_raw": case_png_raw,
