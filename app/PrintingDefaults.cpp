@@ -146,16 +146,17 @@ const char* CPage::Save()
     cups_option_t* vendor = nullptr;
     int num_vendor = 0;
     char* end = nullptr;
+    // A value none of the choices posts goes on to the check, which refuses
+    // it (and the page says so).
     if (const char* v = cupsGetOption("orientation-requested", num_form, form)) {
         const long o = std::strtol(v, &end, 10);
-        if (!*end && o >= IPP_ORIENT_PORTRAIT && o <= IPP_ORIENT_NONE)
-            data.orient_default = static_cast<ipp_orient_t>(o);
+        data.orient_default = static_cast<ipp_orient_t>(
+            !*end && o >= IPP_ORIENT_PORTRAIT && o <= IPP_ORIENT_NONE ? o : 0);
     }
     if (const char* v = cupsGetOption("print-speed", num_form, form)) {
         // Inches a second, 0 for the printer's own speed.
         const long ips = std::strtol(v, &end, 10);
-        data.speed_default = !*end && ips >= 0 && ips * 2540 <= data.speed_supported[1]
-                                 ? static_cast<int>(ips) * 2540 : data.speed_default;
+        data.speed_default = !*end && ips >= 0 && ips <= 100 ? static_cast<int>(ips) * 2540 : -1;
     }
     // One darkness control: the printer's own, or a level of the printer
     // darkness (a percentage), which then applies.
@@ -166,7 +167,6 @@ const char* CPage::Save()
                 num_vendor = cupsAddOption(DarknessAttr(), kDarknessPrinter, num_vendor, &vendor);
         } else {
             const long percent = std::strtol(v, &end, 10);
-            // An unknown value goes on to the check, which refuses it.
             const int posted = *end ? -1 : static_cast<int>(percent);
             // The level the stored darkness falls on keeps its exact value.
             if (!(levels > 1 && posted >= 0 && posted <= 100 &&

@@ -1166,6 +1166,16 @@ def case_web():
                          "!!document.querySelector('.banner')")
             banner = browser.eval("document.querySelector('.banner').innerText")
             check("Not saved" in banner, "out-of-range contrast: banner %r" % banner)
+            # Nor is a crafted value of the page's own controls.
+            for name, value in (("print-darkness", "bogus"), ("print-darkness", "101"),
+                                ("orientation-requested", "9"), ("print-speed", "99")):
+                browser.eval("window.before = 1; document.querySelector('select[name=\"%s\"]')"
+                             ".add(new Option('%s', '%s', true, true)); "
+                             "document.getElementById('form').submit(); true" % (name, value, value))
+                browser.wait("!window.before && document.readyState == 'complete' && "
+                             "!!document.querySelector('.banner')")
+                banner = browser.eval("document.querySelector('.banner').innerText")
+                check("Not saved" in banner, "%s=%s: banner %r" % (name, value, banner))
             # The driver's test page, from the printer's page.
             rc, listing, pngs = decode(test_page(browser, srv, "labels"), work, "testpage")
             check(rc == 0 and len(pngs) == 1, "test page: decode %d, %r" % (rc, pngs))
