@@ -9,6 +9,7 @@
 #include "Drivers.h"
 #include "JobCallbacks.h"
 #include "JobSettings.h"
+#include "PrinterStatus.h"
 
 namespace bandrill_app {
 
@@ -173,6 +174,7 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     data->rendpage_cb = EndPage;
     data->rendjob_cb = EndJob;
     data->testpage_cb = TestPage;
+    data->status_cb = StatusCallback;
     data->format = driver->family->rawFormat;
     std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver->description);
     data->ppm = 10;
@@ -224,6 +226,7 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
             else if (driver->Offers(row))
                 AddVendorAttribute(row, *offer, data, *attrs);
         }
+    AddStatusAttributes(driver->family->statusQuery, data, *attrs);
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "DocumentCheck.h"
 #include "Drivers.h"
 #include "JobSettings.h"
+#include "PrinterStatus.h"
 #include "TestPage.h"
 
 namespace bandrill_app {
@@ -46,6 +47,8 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The image document is damaged or incomplete.");
         return false;
     }
+    if (!WaitUntilPrinterReady(job, device))
+        return false;
     CAppJob* aj = new CAppJob(job, device, driver->family->create());
     papplJobSetData(job, aj);
 
@@ -113,6 +116,10 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     const int fd = path ? open(path, O_RDONLY) : -1;
     if (fd < 0) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the document: %s", strerror(errno));
+        return false;
+    }
+    if (!WaitUntilPrinterReady(job, device)) {
+        close(fd);
         return false;
     }
     const int copies = options->copies > 0 ? options->copies : 1;

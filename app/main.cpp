@@ -11,10 +11,12 @@
 #include "BluetoothDevice.h"
 #include "Capabilities.h"
 #include "Drivers.h"
+#include "PrinterStatus.h"
 
 int main(int argc, char* argv[])
 {
     AddBluetoothScheme();
+    bandrill_app::AddPapplDeadlineReaders();
 
     // PAPPL names its files (state, spool, socket) after the program.
     bandrill_app::AppContext app;

@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""The printer's status in bandrill-printer-app, against the printer
+emulator on a socket:// device: the printer's conditions become
+printer-state-reasons and go again, a job waits for paper (or a closed
+cover) instead of printing into nothing, a printer that never answers is
+not asked again for minutes, and the per-printer setting turns the queries
+off. What reaches the printer besides the queries is the filter's stream.
+
+  status_test.py --app APP --filter FILTER --ppd-dir DIR --raster HELPER CASE
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from appserver import Failure, Server, check, log, run  # noqa: E402
+from printer_emulator import PrinterEmulator  # noqa: E402
+
+ARGS = None
+WORK = None
+
+
+def raster(kind, name, width, height, dpi, pages=1):
+    path = os.path.join(WORK, name + "." + kind)
+    run([ARGS.raster, kind, path, str(width), str(height), str(dpi), str(pages)])
+    return path
+
+
+def run_filter(driver, cups_raster, options=""):
+    env = dict(os.environ, PPD=os.path.join(ARGS.ppd_dir, "bandrill-%s.ppd" % driver))
+    res = subprocess.run([ARGS.filter, "1", "tester", "title", "1", options, cups_raster],
+                         env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    check(res.returncode == 0, "filter failed: %s" % res.stderr.decode()[-2000:])
+    return res.stdout
+
+
+GET_STATUS = """{
+\tNAME "Get-Printer-Attributes"
+\tOPERATION Get-Printer-Attributes
+\tGROUP operation-attributes-tag
+\tATTR charset attributes-charset utf-8
+\tATTR naturalLanguage attributes-natural-language en
+\tATTR uri printer-uri $uri
+\tATTR keyword requested-attributes printer-state,printer-state-reasons,\
+bandrill-status-query-default,bandrill-status-query-supported
+\tSTATUS successful-ok
+}
+"""
+
+
+def status(srv, name):
+    """printer-state and its reasons, and the status setting: name -> value."""
+    out = srv.ipptool(name, GET_STATUS)
+    return dict(re.findall(r"^\s+([a-z0-9-]+) \([^)]*\) = (.*)$", out, re.M))
+
+
+def reasons(srv, name):
+    return status(srv, name).get("printer-state-reasons", "")
+
+
+def wait_reasons(srv, name, pred, what, timeout=15):
+    deadline = time.time() + timeout
+    got = ""
+    while time.time() < deadline:
+        got = reasons(srv, name)
+        if pred(got):
+            return got
+        time.sleep(0.5)
+    raise Failure("%s: printer-state-reasons stayed %r, expected %s" % (name, got, what))
+
+
+def payload(emu):
+    """Every byte the printer got, without the status queries."""
+    return b"".join(c.payload() for c in emu.connections)
+
+
+def held_then_printed(family, driver, condition, reason, width, height):
+    """The emulator reports the condition: the reason shows, a job waits
+    with nothing sent but queries, and prints once the condition goes.
+    The job is the filter's stream sent as the printer's language (a
+    raster job is read from its client while it prints, so the client
+    would wait with it)."""
+    want = run_filter(driver, raster("cups", driver, width, height, 203))
+    doc = os.path.join(WORK, driver + ".prn")
+    with open(doc, "wb") as f:
+        f.write(want)
+    with PrinterEmulator(family=family, state=condition) as emu, Server(ARGS.app) as srv:
+        srv.add_uri("p", driver, "socket://127.0.0.1:%d" % emu.port)
+        wait_reasons(srv, "p", lambda r: reason in r, reason)
+        log("%s: %s shown" % (driver, reason))
+
+        job = srv.print_job("p", doc, "application/vnd.bandrill-" + family)
+        time.sleep(3)
+        info = srv.job("p", job)
+        check(info.get("job-state") == "processing", "job while %s: %s" % (condition, info))
+        check("printer-stopped" in info.get("job-state-reasons", ""),
+              "job while %s: no printer-stopped in %s" % (condition, info))
+        check("Waiting" in info.get("job-state-message", ""),
+              "job while %s: message %r" % (condition, info.get("job-state-message")))
+        check(reason in reasons(srv, "p"), "%s gone while the job waits" % reason)
+        check(payload(emu) == b"", "%d bytes printed into %s" % (len(payload(emu)), condition))
+        asked = len(emu.queries)
+        check(asked >= 2, "the waiting job asked %d times" % asked)
+        log("%s: job held, %d queries, nothing printed" % (driver, asked))
+
+        emu.set_state("ok")
+        info = srv.wait_job("p", job, timeout=30)
+        check(info.get("job-state") == "completed", "job after %s: %s" % (condition, info))
+        check("printer-stopped" not in info.get("job-state-reasons", ""),
+              "job after %s: %s" % (condition, info))
+        check(payload(emu) == want, "%s: the printer got %d bytes besides queries, the filter "
+              "makes %d" % (driver, len(payload(emu)), len(want)))
+        wait_reasons(srv, "p", lambda r: reason not in r, "no " + reason)
+        log("%s: printed when the condition went (%d bytes, the filter's), %s cleared"
+            % (driver, len(want), reason))
+
+
+def case_paper():
+    held_then_printed("escpos", "escpos-58", "paper-out", "media-empty", 384, 200)
+
+
+def case_cover():
+    held_then_printed("tspl", "tspl-203", "cover-open", "cover-open", 400, 240)
+
+
+def case_conditions():
+    """Each condition in and out, without jobs; two at once."""
+    with PrinterEmulator(family="tspl", state="ok") as emu, Server(ARGS.app) as srv:
+        srv.add_uri("t", "tspl-203", "socket://127.0.0.1:%d" % emu.port)
+        for state, want in (("jam", {"media-jam"}), ("ribbon-out", {"marker-supply-empty"}),
+                            ("paused", {"offline"}),
+                            ("paper-out+cover-open", {"media-empty", "cover-open"}),
+                            ("ok", set())):
+            emu.set_state(state)
+            ours = {"media-jam", "marker-supply-empty", "offline", "media-empty", "cover-open"}
+            got = wait_reasons(srv, "t", lambda r: set(r.split(",")) & ours == want,
+                               ",".join(sorted(want)) or "none")
+            log("tspl %s: %s" % (state, got))
+
+
+def case_silent():
+    """A printer that never answers: one query, then none for minutes; its
+    job prints at once and unchanged."""
+    pwg = raster("pwg", "silent", 400, 240, 203, pages=3)
+    want = run_filter("tspl-203", raster("cups", "silent", 400, 240, 203, pages=3))
+    with PrinterEmulator(family="tspl", state="silent") as emu, Server(ARGS.app) as srv:
+        srv.add_uri("s", "tspl-203", "socket://127.0.0.1:%d" % emu.port)
+        deadline = time.time() + 15
+        while not emu.queries and time.time() < deadline:
+            reasons(srv, "s")
+            time.sleep(0.5)
+        check(len(emu.queries) == 1, "%d queries to a silent printer" % len(emu.queries))
+        for _ in range(4):  # more status requests: no more queries
+            reasons(srv, "s")
+            time.sleep(0.6)
+        job = srv.print_job("s", pwg, "image/pwg-raster")
+        info = srv.wait_job("s", job, timeout=30)
+        check(info.get("job-state") == "completed", "job to a silent printer: %s" % info)
+        check(len(emu.queries) == 1, "the silent printer was asked %d times" % len(emu.queries))
+        check(payload(emu) == want, "silent printer: %d bytes, the filter makes %d"
+              % (len(payload(emu)), len(want)))
+        with open(srv.log_path, errors="replace") as f:
+            check("did not answer its status query" in f.read(), "no back-off in the log")
+        log("silent printer: asked once, job printed unchanged")
+
+
+def case_setting():
+    """bandrill-status-query off: what the printer said is cleared, no
+    query goes out, a job prints as sent."""
+    pwg = raster("pwg", "off", 384, 120, 203)
+    want = run_filter("escpos-58", raster("cups", "off", 384, 120, 203))
+    with PrinterEmulator(family="escpos", state="paper-out") as emu, Server(ARGS.app) as srv:
+        srv.add_uri("e", "escpos-58", "socket://127.0.0.1:%d" % emu.port)
+        attrs = status(srv, "e")
+        check(attrs.get("bandrill-status-query-default") == "on",
+              "default: %r" % attrs.get("bandrill-status-query-default"))
+        check(attrs.get("bandrill-status-query-supported") == "on,off",
+              "supported: %r" % attrs.get("bandrill-status-query-supported"))
+        wait_reasons(srv, "e", lambda r: "media-empty" in r, "media-empty")
+        srv.cli("modify", "-d", "e", "-o", "bandrill-status-query-default=off")
+        wait_reasons(srv, "e", lambda r: "media-empty" not in r, "media-empty cleared")
+        before = len(emu.queries)
+        for _ in range(3):
+            check("media-empty" not in reasons(srv, "e"), "media-empty with queries off")
+            time.sleep(1)
+        job = srv.print_job("e", pwg, "image/pwg-raster")
+        check(srv.wait_job("e", job).get("job-state") == "completed", "job with queries off")
+        check(len(emu.queries) == before, "%d queries with queries off"
+              % (len(emu.queries) - before))
+        check(payload(emu) == want, "queries off: the printer's bytes differ from the filter's")
+        # Families without a query have no such setting.
+        srv.add_uri("c", "cpcl", "socket://127.0.0.1:%d" % emu.port)
+        check("bandrill-status-query-default" not in status(srv, "c"),
+              "cpcl offers bandrill-status-query")
+        log("status queries off: none sent, job printed unchanged")
+
+
+CASES = {
+    "paper": case_paper,
+    "cover": case_cover,
+    "conditions": case_conditions,
+    "silent": case_silent,
+    "setting": case_setting,
+}
+
+
+def main():
+    global ARGS, WORK
+    p = argparse.ArgumentParser()
+    p.add_argument("--app", required=True)
+    p.add_argument("--filter", required=True)
+    p.add_argument("--ppd-dir", required=True)
+    p.add_argument("--raster", required=True)
+    p.add_argument("case", choices=sorted(CASES))
+    ARGS = p.parse_args()
+    WORK = tempfile.mkdtemp(prefix="bandrill-status-")
+    try:
+        CASES[ARGS.case]()
+    except Failure as e:
+        log("FAIL: %s" % e)
+        log("scratch kept in %s" % WORK)
+        return 1
+    shutil.rmtree(WORK, ignore_errors=True)
+    log("PASS")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
