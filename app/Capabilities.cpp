@@ -8,6 +8,7 @@
 
 #include "Drivers.h"
 #include "JobCallbacks.h"
+#include "Identify.h"
 #include "JobSettings.h"
 #include "PrinterStatus.h"
 
@@ -175,6 +176,7 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     data->rendjob_cb = EndJob;
     data->testpage_cb = TestPage;
     data->status_cb = StatusCallback;
+    SetIdentify(*driver->family, data);
     data->format = driver->family->rawFormat;
     std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver->description);
     data->ppm = 10;

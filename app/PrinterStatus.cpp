@@ -248,6 +248,11 @@ ssize_t PapplSocketRead(pappl_device_t* device, void* buffer, size_t bytes, int 
 
 } // namespace
 
+bool IsTwoWayDevice(const char* uri)
+{
+    return IsTwoWay(Scheme(uri));
+}
+
 void SetDeadlineReader(const char* scheme, DeadlineReader reader)
 {
     std::lock_guard<std::mutex> lock(g_lock);

@@ -20,6 +20,10 @@ namespace bandrill_app {
 // for printers that misbehave on it ("on" by default).
 extern const char* const kStatusQueryAttr; // "bandrill-status-query"
 
+// Whether the device URI names a device that answers (socket, USB,
+// Bluetooth, serial), not a file.
+bool IsTwoWayDevice(const char* uri);
+
 // The driver's status callback.
 bool StatusCallback(pappl_printer_t* printer);
 

@@ -202,7 +202,67 @@ def case_setting():
         log("status queries off: none sent, job printed unchanged")
 
 
+IDENTIFY = """{
+\tNAME "Identify-Printer"
+\tOPERATION Identify-Printer
+\tGROUP operation-attributes-tag
+\tATTR charset attributes-charset utf-8
+\tATTR naturalLanguage attributes-natural-language en
+\tATTR uri printer-uri $uri
+\tSTATUS successful-ok
+}
+"""
+
+GET_IDENTIFY = """{
+\tNAME "Get-Printer-Attributes"
+\tOPERATION Get-Printer-Attributes
+\tGROUP operation-attributes-tag
+\tATTR charset attributes-charset utf-8
+\tATTR naturalLanguage attributes-natural-language en
+\tATTR uri printer-uri $uri
+\tATTR keyword requested-attributes identify-actions-supported,identify-actions-default
+\tSTATUS successful-ok
+}
+"""
+
+
+def case_identify():
+    """Identify-Printer sends the family's action to a two-way device and
+    nothing to a file; families without one offer none."""
+    cases = (("tspl", "tspl-203", "sound", b"SOUND 5,200\r\n"),
+             ("escpos", "escpos-58", "flash", b"\x1bJ\x18"))
+    with Server(ARGS.app) as srv:
+        for family, driver, action, sent in cases:
+            with PrinterEmulator(family=family, state="ok") as emu:
+                name = family + "-socket"
+                srv.add_uri(name, driver, "socket://127.0.0.1:%d" % emu.port)
+                out = srv.ipptool(name, GET_IDENTIFY)
+                got = dict(re.findall(r"^\s+([a-z-]+) \([^)]*\) = (.*)$", out, re.M))
+                check(got.get("identify-actions-supported") == action,
+                      "%s: identify-actions-supported %r" % (driver, got))
+                check(got.get("identify-actions-default") == action,
+                      "%s: identify-actions-default %r" % (driver, got))
+                srv.ipptool(name, IDENTIFY)
+                emu.wait_until(lambda: sent in emu.data, timeout=10)
+                check(payload(emu) == sent, "%s: the printer got %r besides queries"
+                      % (driver, payload(emu)))
+                log("%s: Identify-Printer sent %r" % (driver, sent))
+        # A printer on a file: nothing is written.
+        out = srv.add("tspl-file", "tspl-203")
+        srv.ipptool("tspl-file", IDENTIFY)
+        time.sleep(1)
+        check(os.listdir(out) == [], "identify on a file wrote %r" % os.listdir(out))
+        # CPCL has no identify action.
+        srv.add("cpcl-file", "cpcl")
+        out = srv.ipptool("cpcl-file", GET_IDENTIFY)
+        got = dict(re.findall(r"^\s+([a-z-]+) \([^)]*\) = (.*)$", out, re.M))
+        check(got.get("identify-actions-supported", "none") == "none",
+              "cpcl offers an identify action: %r" % got)
+        log("identify: nothing to files, none offered for cpcl")
+
+
 CASES = {
+    "identify": case_identify,
     "paper": case_paper,
     "cover": case_cover,
     "conditions": case_conditions,
