@@ -135,10 +135,10 @@ struct Status {
     bool answered = false;
 };
 
-// One look at the printer on an open device: PAPPL's device status, then
-// the family's query. Printers that did not answer are left alone for the
-// back-off, each of the two on its own.
-Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device)
+// One look at the printer on an open device: PAPPL's device status (when
+// asked for), then the family's query. Printers that did not answer are
+// left alone for the back-off, each of the two on its own.
+Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device, bool deviceStatus)
 {
     Status status;
     const std::string scheme = Scheme(papplPrinterGetDeviceURI(printer));
@@ -150,7 +150,7 @@ Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device)
     {
         std::lock_guard<std::mutex> lock(g_lock);
         PrinterState& state = g_printers[printer];
-        askDevice = state.deviceStatus.MayAsk(Now());
+        askDevice = deviceStatus && state.deviceStatus.MayAsk(Now());
         askQuery = state.query.MayAsk(Now());
     }
 
@@ -198,9 +198,10 @@ Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device)
     return status;
 }
 
-void Show(pappl_printer_t* printer, pappl_preason_t reasons)
+// Sets the reasons and clears those of the set that went.
+void Show(pappl_printer_t* printer, pappl_preason_t reasons, pappl_preason_t set = kOurReasons)
 {
-    papplPrinterSetReasons(printer, reasons, static_cast<pappl_preason_t>(kOurReasons & ~reasons));
+    papplPrinterSetReasons(printer, reasons, static_cast<pappl_preason_t>(set & ~reasons));
 }
 
 // What stops printing, in words for the job's message.
@@ -273,7 +274,7 @@ bool StatusCallback(pappl_printer_t* printer)
     pappl_device_t* device = papplPrinterOpenDevice(printer);
     if (!device)
         return true;
-    const Status status = CheckPrinter(printer, device);
+    const Status status = CheckPrinter(printer, device, true);
     papplPrinterCloseDevice(printer);
     Show(printer, status.reasons);
     return true;
@@ -287,10 +288,12 @@ bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device)
         return true;
     bool waited = false;
     for (;;) {
-        const Status status = CheckPrinter(printer, device);
-        Show(printer, status.reasons);
-        // Only the printer's own answer holds a job: a device status
-        // guessed from port bits never does.
+        // The printer's own answer only: it alone holds a job (a device
+        // status guessed from port bits never does), and a network
+        // printer's device status may wait seconds for SNMP.
+        const Status status = CheckPrinter(printer, device, false);
+        if (status.answered)
+            Show(printer, status.reasons, ReasonsOf(~0u));
         const unsigned stops = status.answered ? status.conditions & kStopsPrinting : 0;
         if (!stops)
             break;
