@@ -9,6 +9,7 @@
 
 #include "Capabilities.h"
 #include "DocumentCheck.h"
+#include "Maintenance.h"
 #include "WebStrings.h"
 
 namespace bandrill_app {
@@ -151,7 +152,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
 
     // What is the application's for the whole system.
     papplSystemSetPrinterDrivers(system, static_cast<int>(app.drivers.size()), app.drivers.data(),
-                                 nullptr, nullptr, DriverCallback, data);
+                                 nullptr, AddMaintenancePage, DriverCallback, data);
     static const std::string strings = WebStrings();
     papplSystemAddStringsData(system, "/en.strings", "en", strings.c_str());
     papplSystemSetEventCallback(system, CheckJobDocument, nullptr);

@@ -261,7 +261,61 @@ def case_identify():
         log("identify: nothing to files, none offered for cpcl")
 
 
+def case_maintenance():
+    """The maintenance page: linked from the printer's page, its buttons
+    send the family's commands (the calibration as the media tracking
+    says), a form without the page's session token sends nothing."""
+    import http.cookiejar
+    import urllib.parse
+    import urllib.request
+    cases = (("tspl", "tspl-203", [("self-test", b"SELFTEST\r\n"),
+                                   ("calibrate", b"GAPDETECT\r\n"),
+                                   ("feed", b"FORMFEED\r\n")]),
+             ("escpos", "escpos-58", [("feed", b"\x1bJ\x4f")]))
+    with Server(ARGS.app) as srv:
+        opener = urllib.request.build_opener(
+            urllib.request.HTTPCookieProcessor(http.cookiejar.CookieJar()))
+        base = "http://localhost:%d" % srv.port
+
+        def get(path):
+            with opener.open(base + path, timeout=30) as r:
+                return r.read().decode(errors="replace")
+
+        def post(path, fields):
+            data = urllib.parse.urlencode(fields).encode()
+            with opener.open(base + path, data=data, timeout=30) as r:
+                return r.read().decode(errors="replace")
+
+        for family, driver, actions in cases:
+            with PrinterEmulator(family=family, state="ok") as emu:
+                srv.add_uri(family, driver, "socket://127.0.0.1:%d" % emu.port)
+                check("/%s/maintenance" % family in get("/%s/" % family),
+                      "%s: the printer's page has no link to its maintenance page" % driver)
+                page = get("/%s/maintenance" % family)
+                for name, _ in actions:
+                    check('value="%s"' % name in page, "%s: no %s button" % (driver, name))
+                m = re.search(r'name="session" value="([^"]*)"', page)
+                check(m is not None, "%s: no session token on the page" % driver)
+                page = post("/%s/maintenance" % family, {"session": "forged",
+                                                         "action": actions[0][0]})
+                check("Invalid form submission" in page, "%s: a forged form was taken" % driver)
+                sent = b""
+                for name, command in actions:
+                    page = post("/%s/maintenance" % family, {"session": m.group(1),
+                                                             "action": name})
+                    check("sent to the printer" in page, "%s %s: page says %r"
+                          % (driver, name, re.findall(r'class="banner">([^<]*)', page)))
+                    sent += command
+                    emu.wait_until(lambda: payload(emu) == sent, timeout=10)
+                    check(payload(emu) == sent, "%s %s: the printer got %r"
+                          % (driver, name, payload(emu)))
+                log("%s: maintenance sent %r" % (driver, sent))
+        srv.add("cpcl", "cpcl")
+        check("/cpcl/maintenance" not in get("/cpcl/"), "cpcl has a maintenance page")
+
+
 CASES = {
+    "maintenance": case_maintenance,
     "identify": case_identify,
     "paper": case_paper,
     "cover": case_cover,
