@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -88,7 +89,8 @@ bool QueriesOn(pappl_printer_t* printer)
 
 class CDeviceLink : public IStatusLink {
 public:
-    CDeviceLink(pappl_device_t* device, DeadlineReader reader) : m_device(device), m_reader(reader)
+    CDeviceLink(pappl_device_t* device, const char* uri, DeadlineReader reader)
+        : m_device(device), m_uri(uri), m_reader(reader)
     {
     }
     bool Send(const void* data, size_t length) override
@@ -101,11 +103,12 @@ public:
     }
     ssize_t Receive(void* data, size_t length, int timeoutMs) override
     {
-        return m_reader(m_device, data, length, timeoutMs);
+        return m_reader(m_device, m_uri, data, length, timeoutMs);
     }
 
 private:
     pappl_device_t* m_device;
+    const char* m_uri;
     DeadlineReader m_reader;
 };
 
@@ -172,7 +175,7 @@ Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device, bool devic
     if (kind == kNoStatusQuery || !reader || !askQuery || !QueriesOn(printer))
         return status;
 
-    CDeviceLink link(device, reader);
+    CDeviceLink link(device, papplPrinterGetDeviceURI(printer), reader);
     unsigned conditions = kNone;
     const StatusAnswer answer = AskStatus(link, kind, kAnswerMs, conditions);
     {
@@ -218,10 +221,24 @@ std::string Waiting(unsigned conditions)
     return "the printer is offline";
 }
 
-ssize_t PapplSocketRead(pappl_device_t* device, void* buffer, size_t bytes, int timeoutMs)
+// The port a socket:// URI names (9100 by default); 0 for other URIs.
+int SocketPort(const char* uri)
+{
+    char scheme[32], user[256], host[256], resource[256];
+    int port = 0;
+    if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host,
+                        sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK ||
+        std::strcmp(scheme, "socket") != 0)
+        return 0;
+    return port > 0 ? port : 9100;
+}
+
+ssize_t PapplSocketRead(pappl_device_t* device, const char* uri, void* buffer, size_t bytes,
+                        int timeoutMs)
 {
     // PAPPL's network devices begin with their socket. Only a connected
-    // stream socket is taken for one.
+    // stream socket (to the URI's port) is taken for one: another scheme
+    // of the same name keeps other data.
     const int* data = static_cast<const int*>(papplDeviceGetData(device));
     const int fd = data ? *data : -1;
     int type = 0;
@@ -230,6 +247,13 @@ ssize_t PapplSocketRead(pappl_device_t* device, void* buffer, size_t bytes, int 
     socklen_t peerLen = sizeof peer;
     if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLen) != 0 ||
         type != SOCK_STREAM || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0)
+        return -1;
+    const int port = SocketPort(uri);
+    const int peerPort =
+        peer.ss_family == AF_INET    ? ntohs(reinterpret_cast<sockaddr_in*>(&peer)->sin_port)
+        : peer.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&peer)->sin6_port)
+                                     : -1;
+    if (port && peerPort != port)
         return -1;
     pollfd p{fd, POLLIN, 0};
     int ready;

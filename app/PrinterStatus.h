@@ -40,8 +40,9 @@ void AddStatusAttributes(StatusQueryKind kind, pappl_pr_driver_data_t* data, ipp
 // when nothing came, -1 on an error. PAPPL's own reads wait up to 10 s,
 // so a status query needs one of these for the device's scheme; devices
 // without one get PAPPL's device status only.
-using DeadlineReader = ssize_t (*)(pappl_device_t* device, void* buffer, size_t bytes,
-                                   int timeoutMs);
+// uri is the device's.
+using DeadlineReader = ssize_t (*)(pappl_device_t* device, const char* uri, void* buffer,
+                                   size_t bytes, int timeoutMs);
 void SetDeadlineReader(const char* scheme, DeadlineReader reader);
 
 // Readers for PAPPL's own network devices (socket, dnssd, snmp).

@@ -96,6 +96,17 @@ def held_then_printed(family, driver, condition, reason, width, height):
         wait_reasons(srv, "p", lambda r: reason in r, reason)
         log("%s: %s shown" % (driver, reason))
 
+        # A waiting job can be cancelled: it ends, nothing printed.
+        job = srv.print_job("p", doc, "application/vnd.bandrill-" + family)
+        deadline = time.time() + 15
+        while "printer-stopped" not in srv.job("p", job).get("job-state-reasons", ""):
+            check(time.time() < deadline, "the job did not wait: %s" % srv.job("p", job))
+            time.sleep(0.3)
+        srv.cancel("p", job)
+        info = srv.wait_job("p", job, timeout=15)
+        check(info.get("job-state") == "canceled", "cancelled while waiting: %s" % info)
+        check(payload(emu) == b"", "a cancelled job printed %d bytes" % len(payload(emu)))
+
         job = srv.print_job("p", doc, "application/vnd.bandrill-" + family)
         time.sleep(3)
         info = srv.job("p", job)
