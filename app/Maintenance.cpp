@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Drivers.h"
+#include "PrinterCommands.h"
 #include "PrinterStatus.h"
 
 namespace bandrill_app {
@@ -49,9 +50,8 @@ std::string Run(pappl_printer_t* printer, const MaintenanceAction& action)
         papplDeviceFlush(device);
     papplPrinterCloseDevice(printer);
     papplLogPrinter(printer, ok ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_ERROR, "Maintenance: %s%s",
-                    action.label, ok ? "." : ": unable to write to the printer.");
-    return ok ? std::string(action.label) + ": sent to the printer."
-              : std::string(action.label) + ": unable to write to the printer.";
+                    action.label.c_str(), ok ? "." : ": unable to write to the printer.");
+    return action.label + (ok ? ": sent to the printer." : ": unable to write to the printer.");
 }
 
 // The page; the printer is found by the page's path, so that a page of a
@@ -96,7 +96,7 @@ bool MaintenancePage(pappl_client_t* client, void*)
     for (const MaintenanceAction& a : actions) {
         papplClientHTMLPrintf(client, "<p><button type=\"submit\" name=\"action\" value=\"%s\">",
                               a.name);
-        papplClientHTMLEscape(client, a.label, 0);
+        papplClientHTMLEscape(client, a.label.c_str(), 0);
         papplClientHTMLPuts(client, "</button></p>\n");
     }
     papplClientHTMLPuts(client, "</form></div></div>\n");
@@ -104,37 +104,29 @@ bool MaintenancePage(pappl_client_t* client, void*)
     return true;
 }
 
-std::string Line(const std::string& command)
-{
-    return command + "\r\n";
-}
-
 } // namespace
 
 std::vector<MaintenanceAction> MaintenanceActions(const PrinterFamily& family, int dpi,
                                                   pappl_media_tracking_t tracking)
 {
-    const int tenMm = dpi * 10 * 100 / 2540; // dots
-    switch (family.model) {
-    case kModelTSPL: {
-        // Labels feed to the next label; continuous media 10 mm.
-        const bool labels =
-            tracking == PAPPL_MEDIA_TRACKING_GAP || tracking == PAPPL_MEDIA_TRACKING_MARK;
-        const char* detect = tracking == PAPPL_MEDIA_TRACKING_GAP    ? "GAPDETECT"
-                             : tracking == PAPPL_MEDIA_TRACKING_MARK ? "BLINEDETECT"
-                                                                     : "AUTODETECT";
-        return {
-            {"feed", labels ? "Feed one label" : "Feed 10 mm",
-             Line(labels ? "FORMFEED" : "FEED " + std::to_string(tenMm))},
-            {"calibrate", "Calibrate the media sensor", Line(detect)},
-            {"self-test", "Print the self-test page", Line("SELFTEST")},
-        };
+    const Tracking t = tracking == PAPPL_MEDIA_TRACKING_GAP    ? Tracking::kGap
+                       : tracking == PAPPL_MEDIA_TRACKING_MARK ? Tracking::kMark
+                                                               : Tracking::kContinuous;
+    static const struct {
+        Maintenance what;
+        const char* name;
+    } kActions[] = {
+        {Maintenance::kFeed, "feed"},
+        {Maintenance::kCalibrate, "calibrate"},
+        {Maintenance::kSelfTest, "self-test"},
+    };
+    std::vector<MaintenanceAction> actions;
+    for (const auto& a : kActions) {
+        std::string bytes = MaintenanceBytes(family.model, a.what, dpi, t);
+        if (!bytes.empty())
+            actions.push_back({a.name, MaintenanceLabel(family.model, a.what, t), bytes});
     }
-    case kModelESCPOS:
-        return {{"feed", "Feed 10 mm", std::string("\x1bJ", 2) + static_cast<char>(tenMm)}};
-    default:
-        return {};
-    }
+    return actions;
 }
 
 void AddMaintenancePage(pappl_printer_t* printer, void*)

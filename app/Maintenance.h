@@ -15,7 +15,7 @@ namespace bandrill_app {
 
 struct MaintenanceAction {
     const char* name;  // the form's value
-    const char* label; // the button
+    std::string label; // the button
     std::string bytes; // what the printer gets
 };
 

@@ -21,6 +21,7 @@
 #include <cups/ppd.h>
 #include <cups/raster.h>
 
+#include "CupsCommands.h"
 #include "CupsJob.h"
 #include "CupsLog.h"
 #include "CupsMessages.h"
@@ -206,6 +207,11 @@ int CCupsInstance::Run(int argc, char** argv)
                              "bandrill");
         return 1;
     }
+
+    // A command file is no raster: CUPS names its type.
+    const char* contentType = getenv("CONTENT_TYPE");
+    if (contentType && std::strcmp(contentType, "application/vnd.cups-command") == 0)
+        return RunCommandFile(argc, argv);
 
     int fd = 0;
     if (argc == 7) {
