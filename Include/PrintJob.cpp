@@ -80,13 +80,19 @@ bool CPrintJob::AddLine(const void* line)
     return m_page.AddLine(line);
 }
 
-void CPrintJob::EndPage()
+bool CPrintJob::EndPage()
 {
     m_page.Finish();
     ReportCutPage();
-    PrintPage(m_header, m_page);
+    const bool printed = PrintPage(m_header, m_page);
     m_job.PageFinished(m_pageNumber);
     m_render.OnEndPage();
+    return printed;
+}
+
+bool CPrintJob::PageCut() const
+{
+    return m_page.Accepted() && m_page.LinesReceived() < m_page.LinesExpected();
 }
 
 void CPrintJob::End()
@@ -94,28 +100,29 @@ void CPrintJob::End()
     m_render.OnEndDoc();
 }
 
-void CPrintJob::PrintPage(cups_page_header2_t& header, CPageAssembler& page)
+bool CPrintJob::PrintPage(cups_page_header2_t& header, CPageAssembler& page)
 {
-    PrintLoaded(header, [&]() { return m_render.LoadPage(&header, page); });
+    return PrintLoaded(header, [&]() { return m_render.LoadPage(&header, page); });
 }
 
-void CPrintJob::PrintPage(cups_page_header2_t& header, const CMyBuffer& lines)
+bool CPrintJob::PrintPage(cups_page_header2_t& header, const CMyBuffer& lines)
 {
-    PrintLoaded(header, [&]() { return m_render.LoadPage(&header, lines); });
+    return PrintLoaded(header, [&]() { return m_render.LoadPage(&header, lines); });
 }
 
 template <class Load>
-void CPrintJob::PrintLoaded(cups_page_header2_t& header, const Load& load)
+bool CPrintJob::PrintLoaded(cups_page_header2_t& header, const Load& load)
 {
     TraceHeader(header);
     if (!load()) {
         Trace(m_job, LOG_ERR, "create image error\n");
         m_render.RefusePage("%s", RefusalReason(header).c_str());
-        return;
+        return false;
     }
     Trace(m_job, LOG_DEBUG, "create image width=%d, height=%d, bitsPerPixel=%d, bytesPerLine=%d",
           header.cupsWidth, header.cupsHeight, header.cupsBitsPerPixel, header.cupsBytesPerLine);
     m_render.PrintPage();
+    return true;
 }
 
 void CPrintJob::TraceHeader(const cups_page_header2_t& h)

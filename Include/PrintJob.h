@@ -56,17 +56,20 @@ public:
     // The page's next line; false when the page takes no more.
     bool AddLine(const void* line);
     // Finishes the page (missing lines are white, with a warning), refuses
-    // it or prints it, and ends it.
-    void EndPage();
+    // it or prints it, and ends it. Returns whether it was printed.
+    bool EndPage();
+    // Whether the last page ended before all its lines came.
+    bool PageCut() const;
     void End();
 
     int Pages() const { return m_job.Pages(); }
     bool IsCanceled() const { return m_job.IsCanceled(); }
 
     // One page whose lines were taken elsewhere: traces the header, loads
-    // the page and prints it, or refuses it with the reason.
-    void PrintPage(cups_page_header2_t& header, CPageAssembler& page);
-    void PrintPage(cups_page_header2_t& header, const CMyBuffer& lines);
+    // the page and prints it, or refuses it with the reason. Returns
+    // whether it was printed.
+    bool PrintPage(cups_page_header2_t& header, CPageAssembler& page);
+    bool PrintPage(cups_page_header2_t& header, const CMyBuffer& lines);
 
     // Why a page whose image could not be made is not printed, for the
     // user ("its raster has 16 bits per pixel; ...").
@@ -74,7 +77,7 @@ public:
 
 private:
     template <class Load>
-    void PrintLoaded(cups_page_header2_t& header, const Load& load);
+    bool PrintLoaded(cups_page_header2_t& header, const Load& load);
     void TraceHeader(const cups_page_header2_t& header);
     void ReportCutPage();
 

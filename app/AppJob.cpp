@@ -1,5 +1,6 @@
 #include "AppJob.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -24,7 +25,7 @@ bool CAppJob::Write(const void* data, int length)
     if (length <= 0)
         return true;
     if (papplDeviceWrite(m_device, data, static_cast<size_t>(length)) < 0) {
-        papplLogJob(m_job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer.");
+        DeviceFailed(m_job, errno);
         SetOutputFailed();
         return false;
     }
@@ -49,13 +50,41 @@ void CAppJob::Report(Level level, const char* text)
     papplJobSetMessage(m_job, "%s", text);
     if (level == kWarning)
         papplJobSetReasons(m_job, PAPPL_JREASON_WARNINGS_DETECTED, PAPPL_JREASON_NONE);
-    else if (level == kError)
+    else if (level == kError) {
         papplJobSetReasons(m_job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+        m_errors = true;
+    }
+}
+
+void CAppJob::Fail(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    Report(kError, text);
 }
 
 bool CAppJob::IsCanceled() const
 {
     return papplJobIsCanceled(m_job);
+}
+
+void DeviceFailed(pappl_job_t* job, int error)
+{
+    const bool full = error == ENOSPC || error == EDQUOT;
+    const char* why = error ? std::strerror(error) : "the device failed";
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer: %s.", why);
+    papplJobSetMessage(job, "Unable to write to the printer: %s.", why);
+    papplJobSetReasons(job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+    if (full) {
+        pappl_printer_t* printer = papplJobGetPrinter(job);
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR,
+                        "The printer's output disk is full; stopped until it is resumed.");
+        papplPrinterSetReasons(printer, PAPPL_PREASON_OTHER, PAPPL_PREASON_NONE);
+        papplPrinterPause(printer);
+    }
 }
 
 } // namespace bandrill_app

@@ -27,6 +27,20 @@ public:
     void Report(Level level, const char* text) override;
     bool IsCanceled() const override;
 
+    // Whether an error was reported (a page refused): the job ends aborted.
+    bool ErrorsReported() const { return m_errors; }
+    // A page ended before all its lines came.
+    void SetCut() { m_cut = true; }
+    bool Cut() const { return m_cut; }
+    // The document's page count (0: not said) and the longest page the
+    // printer takes in hundredths of a millimetre (0: unknown).
+    void SetExpectedPages(int pages) { m_expectedPages = pages; }
+    int ExpectedPages() const { return m_expectedPages; }
+    void SetLongestMedia(unsigned length) { m_longestMedia = length; }
+    unsigned LongestMedia() const { return m_longestMedia; }
+    // The job fails with a reason the user sees.
+    void Fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
     CBaseRender& Render() { return *m_render; }
     CPrintJob& Print() { return m_print; }
 
@@ -35,6 +49,16 @@ private:
     pappl_device_t* m_device;
     CStdRefPtr<CBaseRender> m_render;
     CPrintJob m_print;
+    bool m_errors = false;
+    bool m_cut = false;
+    int m_expectedPages = 0;
+    unsigned m_longestMedia = 0;
 };
+
+// A write to the printer failed with error (an errno value, 0 if unknown):
+// the job says why. A full disk (a file:// device) also stops the printer,
+// so that the jobs after this one wait until there is room instead of being
+// taken and failing one by one.
+void DeviceFailed(pappl_job_t* job, int error);
 
 } // namespace bandrill_app

@@ -9,7 +9,9 @@
 
 #include "Capabilities.h"
 #include "DocumentCheck.h"
+#include "JobHistory.h"
 #include "Maintenance.h"
+#include "StateFile.h"
 #include "WebStrings.h"
 
 namespace bandrill_app {
@@ -18,6 +20,9 @@ namespace {
 
 // Where PAPPL keeps a root server's state and spool (its PAPPL_STATEDIR).
 const char* const kStateDir = "/var";
+
+// The most an image document may take decoded (width x height x 1 or 3).
+const size_t kMaxImagePixelBytes = 256u << 20;
 
 const char* Option(const char* name, int num_options, cups_option_t* options)
 {
@@ -103,15 +108,6 @@ std::string DefaultPath(const std::string& base, const char* rootDir, const char
     return path;
 }
 
-// The saved state: its file, read once the drivers are known, and written
-// by PAPPL whenever the configuration changed.
-std::string g_stateFile;
-
-bool SaveState(pappl_system_t* system, void*)
-{
-    return papplSystemSaveState(system, g_stateFile.c_str());
-}
-
 } // namespace
 
 pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data)
@@ -157,10 +153,17 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
     papplSystemAddStringsData(system, "/en.strings", "en", strings.c_str());
     papplSystemSetEventCallback(system, CheckJobDocument, nullptr);
 
-    // The saved printers and settings, with the drivers above.
-    g_stateFile = DefaultPath(app.baseName, "lib", ".state", true);
-    papplSystemLoadState(system, g_stateFile.c_str());
-    papplSystemSetSaveCallback(system, SaveState, nullptr);
+    // The saved printers and settings, with the drivers above; saved whole
+    // (StateFile.h) from now on, and the job history kept short.
+    const std::string state = DefaultPath(app.baseName, "lib", ".state", true);
+    LoadState(system, state);
+    // PAPPL decodes a PNG or JPEG document whole before it scales it to
+    // the page: its pixels are bounded well below PAPPL's 1 GiB (a saved
+    // state brings that back). Larger images are refused with the reason
+    // (DocumentCheck.h); none of the printers has a page near this size.
+    papplSystemSetMaxImageSize(system, kMaxImagePixelBytes, 0, 0);
+    UseDurableState(system, state);
+    BoundJobHistory(system);
     return system;
 }
 

@@ -2,34 +2,43 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
-#include <set>
+#include <string>
 #include <unistd.h>
 #include <utility>
 
+#include "ImageHeader.h"
 #include "PngCheck.h"
 
 namespace bandrill_app {
 
 namespace {
 
-// Jobs whose image document was found damaged, by printer and job ID.
+// Jobs whose image document was refused, by printer and job ID, with the
+// reason.
 std::mutex g_damagedLock;
-std::set<std::pair<pappl_printer_t*, int>> g_damaged;
+std::map<std::pair<pappl_printer_t*, int>, std::string> g_damaged;
 
 } // namespace
 
-bool TakeDamaged(pappl_job_t* job)
+bool TakeDamaged(pappl_job_t* job, std::string& reason)
 {
     std::lock_guard<std::mutex> lock(g_damagedLock);
-    return g_damaged.erase({papplJobGetPrinter(job), papplJobGetID(job)}) > 0;
+    auto it = g_damaged.find({papplJobGetPrinter(job), papplJobGetID(job)});
+    if (it == g_damaged.end())
+        return false;
+    reason = it->second;
+    g_damaged.erase(it);
+    return true;
 }
 
-void CheckJobDocument(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job,
+void CheckJobDocument(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job,
                       pappl_event_t event, void*)
 {
+    // Once, as the job starts (its data is set once StartJob has run).
     if (!job || !(event & PAPPL_EVENT_JOB_STATE_CHANGED) ||
-        papplJobGetState(job) != IPP_JSTATE_PROCESSING)
+        papplJobGetState(job) != IPP_JSTATE_PROCESSING || papplJobGetData(job))
         return;
     const char* format = papplJobGetFormat(job);
     const char* path = papplJobGetFilename(job);
@@ -37,11 +46,19 @@ void CheckJobDocument(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* jo
         return;
     const bool png = std::strcmp(format, "image/png") == 0;
     const bool jpeg = std::strcmp(format, "image/jpeg") == 0;
-    if ((!png && !jpeg) || (png ? PngIsWhole(path) : JpegIsWhole(path)))
+    if (!png && !jpeg)
+        return;
+    // The header first: a refused size is known without decoding anything.
+    ImageLimits limits;
+    limits.maxBytes = papplSystemGetMaxImageSize(system, &limits.maxWidth, &limits.maxHeight);
+    std::string reason = ImageRefusal(path, png, limits);
+    if (reason.empty() && !(png ? PngIsWhole(path) : JpegIsWhole(path)))
+        reason = "The image document is damaged or incomplete.";
+    if (reason.empty())
         return;
     {
         std::lock_guard<std::mutex> lock(g_damagedLock);
-        g_damaged.insert({printer, papplJobGetID(job)});
+        g_damaged[{printer, papplJobGetID(job)}] = reason;
     }
     if (!png)
         return;

@@ -1,5 +1,6 @@
 #include "JobCallbacks.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -22,6 +23,21 @@ CAppJob* JobOf(pappl_job_t* job)
     return static_cast<CAppJob*>(papplJobGetData(job));
 }
 
+// The longest page the printer takes, in hundredths of a millimetre (its
+// longest custom or roll size); 0 when unknown.
+unsigned LongestMedia(const Driver& driver)
+{
+    unsigned longest = 0;
+    auto consider = [&](const char* name) {
+        if (const pwg_media_t* m = pwgMediaForPWG(name))
+            longest = std::max(longest, static_cast<unsigned>(m->length));
+    };
+    consider(driver.rangeMax.c_str());
+    for (const MediaSize& m : driver.media)
+        consider(m.pwg.c_str());
+    return longest;
+}
+
 // Releases the job's state and back end.
 void EndJobData(pappl_job_t* job)
 {
@@ -41,16 +57,24 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No printer family for this driver.");
         return false;
     }
-    if (TakeDamaged(job)) {
+    std::string refused;
+    if (TakeDamaged(job, refused)) {
         papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        papplJobSetMessage(job, "The image document is damaged or incomplete.");
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The image document is damaged or incomplete.");
+        papplJobSetMessage(job, "%s", refused.c_str());
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", refused.c_str());
         return false;
     }
     if (!WaitUntilPrinterReady(job, device))
         return false;
     CAppJob* aj = new CAppJob(job, device, driver->family->create());
     papplJobSetData(job, aj);
+    // A raster document's page count, when it says (PWG TotalPageCount,
+    // else the client's job-impressions). PAPPL ends a raster cut off
+    // between pages as if it were whole.
+    const char* format = papplJobGetFormat(job);
+    if (format && (!std::strcmp(format, "image/pwg-raster") || !std::strcmp(format, "image/urf")))
+        aj->SetExpectedPages(papplJobGetImpressions(job));
+    aj->SetLongestMedia(LongestMedia(*driver));
 
     CJobSettings settings(*driver, job, options);
     ApplySettings(aj->Render(), settings);
@@ -69,14 +93,25 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
 
 // A page wider than the head (a client is free to send Letter) keeps its
 // left part, cut after rotation as the filter cuts it; a page the core
-// refuses is passed over as the filter does: its lines are dropped and the
-// user is told why.
-bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned)
+// refuses is passed over as the filter does: its lines are dropped, the
+// user is told why, and the job ends aborted. A page longer than the
+// longest media ends the job at once (PAPPL would hand over all its lines).
+bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page)
 {
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
-    aj->Print().BeginPage(options->header);
+    const cups_page_header2_t& h = options->header;
+    // In dots at the page's resolution, a dot over for rounding.
+    const unsigned long long longest =
+        aj->LongestMedia() ? (aj->LongestMedia() * 1ULL * h.HWResolution[1] + 2539) / 2540 + 1 : 0;
+    if (longest && h.cupsHeight > longest) {
+        aj->Fail("Page %u is %u dots long; the longest the printer takes is %llu.", page,
+                 h.cupsHeight, longest);
+        papplJobSetImpressionsCompleted(job, -1);
+        return false;
+    }
+    aj->Print().BeginPage(h);
     return true;
 }
 
@@ -86,7 +121,9 @@ bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
-    aj->Print().AddLine(line);
+    // PAPPL pads a cancelled page with white to its end: not taken.
+    if (!aj->IsCanceled())
+        aj->Print().AddLine(line);
     return true;
 }
 
@@ -95,8 +132,21 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
-    aj->Print().EndPage();
-    return !aj->OutputFailed();
+    // A page cancelled while its lines came is not printed.
+    const bool printed = !aj->IsCanceled() && aj->Print().EndPage();
+    // PAPPL goes on as if a page cut short by the end of the document were
+    // whole: it is printed as the filter prints it (the rest white, with a
+    // warning), and the job ends aborted.
+    if (printed && aj->Print().PageCut()) {
+        papplJobSetReasons(job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+        aj->SetCut();
+    }
+    // PAPPL counts a page completed when it begins: one not printed whole
+    // (refused, cancelled, or the printer failed) is taken off again.
+    const bool ok = !aj->OutputFailed();
+    if (!printed || !ok)
+        papplJobSetImpressionsCompleted(job, -1);
+    return ok;
 }
 
 bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
@@ -105,7 +155,13 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     if (!aj)
         return false;
     aj->Print().End();
-    const bool ok = !aj->OutputFailed();
+    bool ok = !aj->OutputFailed() && !aj->ErrorsReported() && !aj->Cut();
+    // A document cut off between pages: PAPPL ends it as if it were whole.
+    const int pages = aj->Print().Pages();
+    if (ok && !aj->IsCanceled() && aj->ExpectedPages() > pages) {
+        aj->Fail("The document has %d pages; only %d arrived.", aj->ExpectedPages(), pages);
+        ok = false;
+    }
     EndJobData(job);
     return ok;
 }
@@ -127,10 +183,11 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     char buffer[65536];
     for (int c = 0; ok && c < copies && !papplJobIsCanceled(job); ++c) {
         lseek(fd, 0, SEEK_SET);
-        ssize_t n;
-        while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        ssize_t n = 0;
+        // Cancel-Job is seen before each 64 KiB.
+        while (!papplJobIsCanceled(job) && (n = read(fd, buffer, sizeof buffer)) > 0)
             if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) {
-                papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer.");
+                DeviceFailed(job, errno);
                 ok = false;
                 break;
             }

@@ -35,13 +35,14 @@ def ipp_value(text):
 
 
 class Server:
-    def __init__(self, app, keep=False, log_level="debug"):
+    def __init__(self, app, keep=False, log_level="debug", env=None):
         self.app = app
         self.dir = tempfile.mkdtemp(prefix="bandrill-app-")
         self.keep = keep
         self.port = free_port()
         self.log_level = log_level
         self.env = dict(os.environ, SNAP_COMMON=self.dir)
+        self.env.update(env or {})
         # Under LeakSanitizer: PAPPL's own leaks are not the application's.
         supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
         self.env["LSAN_OPTIONS"] = "suppressions=%s:print_suppressions=0" % supp

@@ -12,6 +12,11 @@ installs them with apt-get, then:
   - the installed printer application, when that package was built, serves
     on a free localhost port with its own state folder and prints the
     sample PNG sent with ipptool; the stream decodes;
+  - its service: the package made its system user (in lp and dialout) and
+    the state and spool folders it owns; the unit runs it as that user,
+    on localhost, sandboxed (systemd-analyze verify and security); run as
+    the unit runs it, the server keeps its state where the unit lets it
+    write and cannot write into a root-owned folder through a printer;
 and purges both packages, after which no file of theirs may remain. The
 packages are purged, and files they replaced restored, whatever happens.
 
@@ -128,7 +133,8 @@ class Machine:
                 left.append(path)
         # What the postinst of a systemd unit made.
         for pattern in ("/etc/systemd/system/*/bandrill*", "/var/lib/systemd/deb-systemd-helper-enabled/**/bandrill*",
-                        "/var/lib/bandrill-printer-app.state", "/var/spool/bandrill-printer-app"):
+                        "/var/lib/bandrill-printer-app.state", "/var/lib/bandrill-printer-app",
+                        "/var/spool/bandrill-printer-app"):
             left += glob.glob(pattern, recursive=True)
         return left
 
@@ -182,6 +188,17 @@ def ipp(args, what):
     text = res.stdout.decode(errors="replace")
     check(res.returncode == 0, "ipptool %s failed:\n%s%s" % (what, text, res.stderr.decode(errors="replace")))
     return text
+
+
+def stop_server(server):
+    """SIGTERM, and SIGKILL after 20 s."""
+    if server.poll() is None:
+        server.send_signal(signal.SIGTERM)
+        try:
+            server.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            server.kill()
+            server.wait()
 
 
 def print_through_app(tmp, decoder, app_files):
@@ -262,13 +279,150 @@ def print_through_app(tmp, decoder, app_files):
         log("printer application log (last lines):\n" + server_log())
         raise
     finally:
-        if server.poll() is None:
-            server.send_signal(signal.SIGTERM)
+        stop_server(server)
+
+
+SERVICE_USER = "bandrill-printer-app"
+STATE_DIR = "/var/lib/bandrill-printer-app"
+SPOOL_DIR = "/var/spool/bandrill-printer-app"
+
+# The unit's settings that keep the service to itself.
+UNIT_SETTINGS = {
+    "User": SERVICE_USER, "Group": SERVICE_USER, "SupplementaryGroups": "lp dialout",
+    "NoNewPrivileges": "yes", "ProtectSystem": "strict", "ProtectHome": "yes", "PrivateTmp": "yes",
+    "ReadWritePaths": "%s %s" % (STATE_DIR, SPOOL_DIR), "CapabilityBoundingSet": "",
+}
+
+
+def unit_settings(unit):
+    settings = {}
+    with open(unit) as f:
+        for line in f:
+            m = re.match(r"^\s*([A-Za-z]+)\s*=\s*(.*?)\s*$", line)
+            if m:
+                settings.setdefault(m.group(1), []).append(m.group(2))
+    return settings
+
+
+def check_service(tmp, app_files):
+    """The system user, the unit's sandbox, and the server run as the unit
+    runs it."""
+    import grp
+    import pwd
+    user = pwd.getpwnam(SERVICE_USER)
+    check(user.pw_uid < 1000 and user.pw_shell in ("/usr/sbin/nologin", "/bin/false"),
+          "the service user is no system user: %r" % (user,))
+    groups = [g.gr_name for g in grp.getgrall() if SERVICE_USER in g.gr_mem]
+    check("lp" in groups and "dialout" in groups, "the service user is in %r, not lp and dialout" % groups)
+    for d in (STATE_DIR, SPOOL_DIR):
+        st = os.stat(d)
+        check(st.st_uid == user.pw_uid and (st.st_mode & 0o7777) == 0o750,
+              "%s: owner %d, mode %o" % (d, st.st_uid, st.st_mode & 0o7777))
+
+    unit = [p for p in app_files if p.endswith("/bandrill-printer-app.service")][0]
+    settings = unit_settings(unit)
+    for key, want in UNIT_SETTINGS.items():
+        check(settings.get(key) == [want], "%s: %s=%r, not %r" % (unit, key, settings.get(key), want))
+    start = " ".join(settings.get("ExecStart", []))
+    check("listen-hostname=localhost" in start, "the unit's server listens beyond localhost: " + start)
+    timeout = settings.get("TimeoutStopSec", ["?"])[0]
+    check(re.match(r"^\d+s?$", timeout) is not None and int(timeout.rstrip("s")) <= 120,
+          "TimeoutStopSec %r" % timeout)
+    res = run(["systemd-analyze", "verify", unit], check_rc=False)
+    check(res.returncode == 0, "systemd-analyze verify %s:\n%s" % (unit, res.stderr.decode(errors="replace")))
+    res = run(["systemd-analyze", "security", "--offline=true", unit], check_rc=False)
+    text = res.stdout.decode(errors="replace")
+    m = re.search(r"Overall exposure level for \S+: ([0-9.]+) (\S+)", text)
+    check(m is not None, "systemd-analyze security said:\n" + text[-2000:] + res.stderr.decode(errors="replace"))
+    check(float(m.group(1)) <= 3.0, "the unit's exposure is %s %s:\n%s" % (m.group(1), m.group(2), text))
+    log("service: user %s in %s; unit verified, exposure %s %s" % (SERVICE_USER, ",".join(sorted(groups)),
+                                                                  m.group(1), m.group(2)))
+
+    # The server as the unit starts it (its user, groups, environment and
+    # options), on a free port; systemd's own sandbox is not here, so this
+    # shows what the user alone may write.
+    env = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin"}
+    for e in settings.get("Environment", []):
+        k, v = e.split("=", 1)
+        env[k] = v
+    runtime = env.get("TMPDIR")
+    if runtime:
+        os.makedirs(runtime, exist_ok=True)
+        os.chown(runtime, user.pw_uid, user.pw_gid)
+    port = free_port()
+    args = [a for a in start.split() if not a.startswith("server-port=")]
+    args = [a for i, a in enumerate(args) if not (a == "-o" and i + 1 < len(args) and args[i + 1] == "-o")]
+    as_user = ["setpriv", "--reuid=" + SERVICE_USER, "--regid=" + SERVICE_USER, "--init-groups", "--no-new-privs"]
+    log_file = os.path.join(SPOOL_DIR, "test.log")
+    server = subprocess.Popen(as_user + args + ["-o", "server-port=%d" % port, "-o", "log-file=" + log_file,
+                                                "-o", "log-level=debug"],
+                              env=env, stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+    locked = os.path.join(tmp, "root-only")
+    os.makedirs(locked)
+    os.chmod(tmp, 0o755)
+    os.chmod(locked, 0o755)
+    allowed = os.path.join(SPOOL_DIR, "out")
+    try:
+        deadline = time.monotonic() + 30
+        while True:
+            check(server.poll() is None, "the server as the service user exited %s" % server.returncode)
             try:
-                server.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                server.kill()
-                server.wait()
+                socket.create_connection(("localhost", port), timeout=1).close()
+                break
+            except OSError:
+                check(time.monotonic() < deadline, "the server as the service user does not answer")
+                time.sleep(0.2)
+        cli = as_user + [args[0]]
+        uri = "ipp://localhost:%d/ipp/system" % port
+        os.makedirs(allowed)
+        os.chown(allowed, user.pw_uid, user.pw_gid)
+        added = []
+        for name, device in (("allowed", allowed), ("locked", locked)):
+            res = run(cli + ["add", "-u", uri, "-d", name, "-m", "escpos-58", "-v", "file://" + device],
+                      env=env, check_rc=False)
+            out = res.stdout.decode(errors="replace") + res.stderr.decode(errors="replace")
+            # PAPPL refuses a file device its user cannot write to.
+            check(res.returncode == 0 or name == "locked", "add %s: %s" % (name, out))
+            if res.returncode == 0:
+                added.append(name)
+        raw = os.path.join(tmp, "raw.escpos")
+        with open(raw, "wb") as f:
+            f.write(b"\x1b@hello\n")
+        os.chmod(raw, 0o644)
+        states = {"locked": "refused when added"}
+        for name in added:
+            text = ipp(["-t", "-v", "-f", raw, "-d", "format=application/vnd.bandrill-escpos",
+                        "ipp://localhost:%d/ipp/print/%s" % (port, name),
+                        os.path.join(os.path.dirname(os.path.abspath(__file__)), "print-job.test")], "Print-Job")
+            job = int(re.search(r"job-id \(integer\) = (\d+)", text).group(1))
+            deadline = time.monotonic() + 20
+            while True:
+                text = ipp(["-t", "-v", "-d", "job_id=%d" % job, "ipp://localhost:%d/ipp/print/%s" % (port, name),
+                            os.path.join(os.path.dirname(os.path.abspath(__file__)), "get-job.test")], "Get-Job")
+                state = re.search(r"job-state \(enum\) = (\S+)", text).group(1)
+                if state in ("completed", "aborted", "canceled") or time.monotonic() > deadline:
+                    break
+                time.sleep(0.2)
+            states[name] = state
+        check(states["allowed"] == "completed" and os.listdir(allowed),
+              "the service user could not print into its spool: %r" % states)
+        check(not os.listdir(locked), "the service user wrote into a root-owned folder: %r" % os.listdir(locked))
+        state_file = os.path.join(STATE_DIR, "bandrill-printer-app.state")
+        check(os.path.exists(state_file) and os.stat(state_file).st_uid == user.pw_uid,
+              "no state file of the service user in " + STATE_DIR)
+        log("service user's server: printed into its spool, nothing in a root-owned folder (job %s), "
+            "state in %s" % (states["locked"], state_file))
+    except BaseException:
+        try:
+            with open(log_file, errors="replace") as f:
+                log("service server log (last lines):\n" + "".join(f.readlines()[-30:]))
+        except OSError:
+            pass
+        raise
+    finally:
+        stop_server(server)
+        if runtime:
+            shutil.rmtree(runtime, ignore_errors=True)
 
 
 def main():
@@ -333,6 +487,7 @@ def main():
 
         if "bandrill-printer-app" in machine.lists:
             print_through_app(tmp, decoder, machine.lists["bandrill-printer-app"])
+            check_service(tmp, machine.lists["bandrill-printer-app"])
         else:
             log("printer application part skipped: this build has no bandrill-printer-app package")
         failed = False
