@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <syslog.h>
+#include <vector>
 
 #include <cups/raster.h>
 
@@ -52,6 +54,64 @@ void CBaseRender::GetPrinterParameters()
     AddLog("CBaseRender::GetPrinterParameters");
 }
 
+void CBaseRender::SetCopies(int copies, bool collate)
+{
+    m_iCopies = copies > 1 ? copies : 1;
+    m_bCollate = collate;
+}
+
+void CBaseRender::WritePageCopies(const void* data, int length)
+{
+    if (m_iCopies > 1 && m_bCollate) {
+        WriteSpool(data, length);
+        KeepForCopies(data, length);
+        return;
+    }
+    for (int i = 0; i < m_iCopies && (i == 0 || !IsJobCanceled()); ++i)
+        WriteSpool(data, length);
+}
+
+void CBaseRender::KeepForCopies(const void* data, int length)
+{
+    if (m_iCopies < 2 || m_bKeptTooMuch || length <= 0)
+        return;
+    if (static_cast<long long>(m_keptCopies.size()) + length <= kMaxKeptCopies) {
+        const unsigned char* p = static_cast<const unsigned char*>(data);
+        try {
+            m_keptCopies.insert(m_keptCopies.end(), p, p + length);
+            return;
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    DropKeptCopies();
+    m_bKeptTooMuch = true;
+    AddLog("KeepForCopies: no room for %lld bytes of the job's stream, further copies dropped",
+           kMaxKeptCopies);
+    Report(CRenderJob::kError,
+           "Only one copy is printed: the job is too large (over %lld MiB for the printer, or "
+           "more than the memory holds) to repeat its pages for collated copies.",
+           kMaxKeptCopies >> 20);
+}
+
+void CBaseRender::WriteKeptCopies(const void* tail, int tailLength)
+{
+    if (!m_keptCopies.empty() && !IsJobCanceled()) {
+        for (int i = 1; i < m_iCopies && !IsJobCanceled(); ++i) {
+            WriteSpool(m_keptCopies.data(), static_cast<int>(m_keptCopies.size()));
+            if (tail && tailLength > 0)
+                WriteSpool(tail, tailLength);
+        }
+    }
+    DropKeptCopies();
+}
+
+void CBaseRender::DropKeptCopies()
+{
+    m_keptCopies.clear();
+    m_keptCopies.shrink_to_fit();
+    m_bKeptTooMuch = false;
+}
+
 void CBaseRender::SetModelName(const char* name)
 {
     m_strModelName = name ? name : "";
@@ -67,6 +127,14 @@ int CBaseRender::mm_2_dots(int mm) const
     if (dots <= static_cast<double>(INT_MIN))
         return INT_MIN;
     return static_cast<int>(dots);
+}
+
+int CBaseRender::FineOffsetDots(int hundredths) const
+{
+    const double dots = hundredths * (m_iDpi / 2540.0);
+    if (!(dots > static_cast<double>(INT_MIN) && dots < static_cast<double>(INT_MAX)))
+        return 0;
+    return static_cast<int>(dots < 0 ? dots - 0.5 : dots + 0.5);
 }
 
 void CBaseRender::Report(CRenderJob::Level level, const char* format, ...)
@@ -147,6 +215,7 @@ void CBaseRender::PreparePage()
         m_bInit = true;
     }
     AdjustImage();
+    FitSlip();
     FitHeadWidth();
 }
 
@@ -297,6 +366,8 @@ long RightEdge(long x, long W, long dRight)
 
 void CBaseRender::CropWhiteEdge(int top, int bottom, int left, int right)
 {
+    for (long& c : m_cropped)
+        c = 0;
     if (top == 0 && bottom == 0 && left == 0 && right == 0)
         return;
 
@@ -389,6 +460,97 @@ void CBaseRender::CropWhiteEdge(int top, int bottom, int left, int right)
     CDibImage cropped(0);
     m_image.Crop(fit(L, W), fit(E, H), fit(R, W), fit(H - S, H), &cropped);
     m_image = cropped;
+    m_cropped[0] = fit(S, H);
+    m_cropped[1] = fit(E, H);
+    m_cropped[2] = fit(L, W);
+    m_cropped[3] = W - fit(R, W);
+}
+
+void CBaseRender::ShiftImage(int dx, int dy)
+{
+    if ((dx == 0 && dy == 0) || !m_image.IsValid() || m_image.GetBpp() != 1)
+        return;
+    const long W = static_cast<long>(m_image.GetWidth());
+    const long H = static_cast<long>(m_image.GetHeight());
+    const size_t stride = m_image.GetEffWidth();
+    std::vector<unsigned char> from(stride * static_cast<size_t>(H));
+    for (long y = 0; y < H; ++y)
+        std::memcpy(&from[stride * static_cast<size_t>(y)], m_image.GetBits(static_cast<unsigned>(y)),
+                    stride);
+    for (long y = 0; y < H; ++y) {
+        unsigned char* row = m_image.GetBits(static_cast<unsigned>(y));
+        const long sy = y - static_cast<long>(dy);
+        std::memset(row, 0xFF, stride);
+        if (sy < 0 || sy >= H)
+            continue;
+        const unsigned char* src = &from[stride * static_cast<size_t>(sy)];
+        for (long x = 0; x < W; ++x) {
+            const long sx = x - static_cast<long>(dx);
+            if (sx < 0 || sx >= W || (src[sx >> 3] >> (7 - (sx & 7)) & 1))
+                continue;
+            row[x >> 3] = static_cast<unsigned char>(row[x >> 3] & ~(0x80u >> (x & 7)));
+        }
+    }
+    AddLog("ShiftImage: %d, %d", dx, dy);
+}
+
+void CBaseRender::FitSlip()
+{
+    const SlipBreak slips = Slips();
+    if (m_reg.iTopMargin < 0 || slips == kNoSlips || !m_image.IsValid() || m_image.GetBpp() != 1)
+        return;
+    const long W = static_cast<long>(m_image.GetWidth());
+    const long H = static_cast<long>(m_image.GetHeight());
+    // The blank the preparation took off below the printed page: the side
+    // of the page before rotation that ends up at its foot.
+    static const int kFootSide[4] = {1, 0, 2, 3};  // none, 180, 90, 270 degrees
+    const int rotate = m_reg.iRotate >= 0 && m_reg.iRotate < 4 ? m_reg.iRotate : 0;
+    const long foot = m_cropped[kFootSide[rotate]];
+    long first = 0, last = 0, top = 0;
+    while (top < H && !InkSpan(m_image, top, first, last))
+        ++top;
+    if (top == H) {
+        // A blank page is printed as it is.
+        m_slipCarry = 0;
+        ++m_slipPages;
+        return;
+    }
+
+    if (m_slipPages > 0 && slips == kSlipPerJob) {
+        if (m_slipCarry > 0) {
+            CDibImage taller(0);
+            taller.CopyInfo(m_image);
+            const long rows = H + m_slipCarry;
+            if (rows <= static_cast<long>(UINT_MAX) &&
+                taller.Create(static_cast<unsigned>(W), static_cast<unsigned>(rows), 1,
+                              m_image.GetType())) {
+                taller.SetPalette(m_image.GetPalette(), 2);
+                const size_t stride = m_image.GetEffWidth();
+                for (long y = 0; y < m_slipCarry; ++y)
+                    std::memset(taller.GetBits(static_cast<unsigned>(y)), 0xFF, stride);
+                for (long y = 0; y < H; ++y)
+                    std::memcpy(taller.GetBits(static_cast<unsigned>(y + m_slipCarry)),
+                                m_image.GetBits(static_cast<unsigned>(y)), stride);
+                m_image.Transfer(taller, true);
+                AddLog("FitSlip: %ld blank rows above the page, as the page before lost them",
+                       m_slipCarry);
+            } else {
+                AddLog("FitSlip: no memory for %ld blank rows above the page", m_slipCarry);
+            }
+        }
+    } else {
+        const long keep = std::min(top, static_cast<long>(mm_2_dots(m_reg.iTopMargin)));
+        if (top > keep) {
+            CDibImage cut(0);
+            if (m_image.Crop(0, 0, static_cast<int>(W), static_cast<int>(H - (top - keep)), &cut)) {
+                m_image = cut;
+                AdjustEffWidthBits();
+                AddLog("FitSlip: %ld blank rows above the first ink, %ld kept", top, keep);
+            }
+        }
+    }
+    m_slipCarry = foot;
+    ++m_slipPages;
 }
 
 void CBaseRender::Negative()

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "DibImage.h"
 #include "MyBuffer.h"
@@ -45,12 +46,22 @@ public:
     void SetJob(CRenderJob* job) { m_job = job; }
     CRenderJob* GetJob() const { return m_job; }
 
+    // Copies the back end makes itself, set by the front end before the
+    // first page: each page `copies` times in a row, or with collate the
+    // pages of the job in order, `copies` times over. Below 1 counts as 1.
+    void SetCopies(int copies, bool collate);
+    int Copies() const { return m_iCopies; }
+    bool Collate() const { return m_bCollate; }
+
     void SetModelName(const char* name);
     const std::string& GetModelName() const { return m_strModelName; }
 
     // Millimetres to dots at the page's horizontal resolution, rounded up
     // (a fraction below 0.0001 dot is dropped).
     int mm_2_dots(int mm) const;
+    // A length in hundredths of a millimetre (a fine offset) in dots at the
+    // page's horizontal resolution, rounded to the nearest dot.
+    int FineOffsetDots(int hundredths) const;
 
     // A page as a front end hands it over: header, then the page's lines
     // (cupsHeight rows of cupsBytesPerLine bytes, white high). Returns false
@@ -74,6 +85,22 @@ public:
     // time in the job.
     void FitHeadWidth();
     void CropWhiteEdge(int top, int bottom, int left, int right);
+    // Moves what the one-bit page image shows dx dots to the right and dy
+    // dots down (negative: left, up), keeping the image's size: what leaves
+    // it is dropped, what comes in is white. Other depths are left alone.
+    void ShiftImage(int dx, int dy);
+
+    // How the pages of a job follow one another on the paper, for the
+    // blank above a slip's first ink (m_reg.iTopMargin): labels (no slips:
+    // pages are left alone), one slip for the whole job, or a slip per page
+    // (cut or torn after each).
+    enum SlipBreak { kNoSlips, kSlipPerJob, kSlipPerPage };
+    virtual SlipBreak Slips() const { return kNoSlips; }
+    // Brings the page to the top margin of its slip: the first page of a
+    // slip loses its blank rows above the first ink beyond the margin; a
+    // later page of the same slip gets back the blank the page before it
+    // lost below its last ink, so the pages keep their spacing.
+    void FitSlip();
     void Negative();
     void AdjustEffWidthBits();
 
@@ -91,6 +118,34 @@ public:
     std::string m_strModelName;
 
 protected:
+    // Copies for the back ends that repeat a page's stream: writes it as
+    // many times as uncollated copies ask, or once and keeps it for the
+    // further sets of collated copies (WriteKeptCopies).
+    void WritePageCopies(const void* data, int length);
+    // Copies made as whole sets: keeps a page's stream for the sets after
+    // the first.
+    // A job whose kept streams would pass kMaxKeptCopies keeps nothing more
+    // and its further sets are not printed (the user is told).
+    void KeepForCopies(const void* data, int length);
+    // Writes the kept pages Copies() - 1 more times, each set followed by
+    // the tail bytes, and lets them go. Nothing when the job was cancelled.
+    void WriteKeptCopies(const void* tail = nullptr, int tailLength = 0);
+    void DropKeptCopies();
+    bool HasKeptCopies() const { return !m_keptCopies.empty(); }
+    bool IsJobCanceled() const { return m_job && m_job->IsCanceled(); }
+
+    static const long long kMaxKeptCopies = 256LL << 20;
+
     CRenderJob* m_job = nullptr;
     bool m_bHeadWarned = false;
+    // Rows and columns the last CropWhiteEdge removed: top, bottom, left, right.
+    long m_cropped[4] = {0, 0, 0, 0};
+    // Pages of the current slip so far, and the blank rows the last one
+    // lost below its ink.
+    int m_slipPages = 0;
+    long m_slipCarry = 0;
+    int m_iCopies = 1;
+    bool m_bCollate = false;
+    std::vector<unsigned char> m_keptCopies;
+    bool m_bKeptTooMuch = false;
 };

@@ -36,6 +36,14 @@ tagREGSTRUCT::tagREGSTRUCT()
     iCashDrawer = CASH_DRAWER_NONE;
     iHeadDots = 0;
     bSetcCommands = true;
+    iFineOffset[0] = 0;
+    iFineOffset[1] = 0;
+    bFineOffset[0] = false;
+    bFineOffset[1] = false;
+    iGapHeight = -1;
+    iMarkHeight = -1;
+    iTopMargin = -1;
+    bInkOnly = false;
 }
 
 tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()
@@ -49,6 +57,7 @@ tagREGSTRUCTWITHALFTONE::tagREGSTRUCTWITHALFTONE()
     iCropLeftEdge = 0;
     iCropRightEdge = 0;
     ImageCompress = false;
+    bFastCompress = false;
 }
 
 tagWaterMarkConfig::tagWaterMarkConfig()

@@ -62,6 +62,14 @@ struct tagREGSTRUCT {
     int iCashDrawer;     // see CASH_DRAWER_NONE
     int iHeadDots;       // print head width in dots; 0: not known, no limit
     bool bSetcCommands;  // TSPL: send the SETC lines (dotted line, pause key, watermark)
+    // Set only from the keywords that carry them; without those the
+    // printer commands stay as they were.
+    int iFineOffset[2];  // label position, hundredths of a millimetre: right, down
+    bool bFineOffset[2]; // the offset was given (REFERENCE then takes no negative part)
+    int iGapHeight;      // gap media: the gap in mm; -1 the media tracking's own 3 mm
+    int iMarkHeight;     // black-mark media: the mark's height in mm; -1 none (0 sent)
+    int iTopMargin;      // roll paper: blank kept above a slip's first ink, mm; -1 as the page has it
+    bool bInkOnly;       // send only what carries ink (see InkAreas.h)
 };
 
 // Image and halftone settings.
@@ -77,6 +85,7 @@ struct tagREGSTRUCTWITHALFTONE {
     int iCropLeftEdge;
     int iCropRightEdge;
     bool ImageCompress;  // TSPL compressed bitmaps
+    bool bFastCompress;  // ... compressed for speed rather than size
 };
 
 // Watermark settings: carried by every render object, read by nothing.

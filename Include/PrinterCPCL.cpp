@@ -19,24 +19,42 @@ int TruncToInt(double v)
 
 } // namespace
 
-CPrinterCPCL::CPrinterCPCL() {}
+CPrinterCPCL::CPrinterCPCL()
+{
+    // A held label is a whole page; the image core bounds it.
+    m_held.SetMaxBufferSize(0);
+}
 
 CPrinterCPCL::~CPrinterCPCL() {}
 
+int CPrinterCPCL::HeaderOffset() const
+{
+    // The stored reference (already eight times the PPD value) times 8
+    // again, as a wrapping 32-bit product: 64 dots a step.
+    const uint32_t offset = static_cast<uint32_t>(m_reg.iReference[0]) * 8u;
+    int dots = static_cast<int>(static_cast<int32_t>(offset));
+    if (m_reg.bFineOffset[0] || m_reg.bFineOffset[1]) {
+        dots += FineOffsetDots(m_reg.iFineOffset[0]);
+        if (dots < 0)
+            dots = 0;
+    }
+    return dots;
+}
+
 void CPrinterCPCL::cmdBegin()
 {
-    // The offset is the stored reference (already eight times the PPD value)
-    // times 8 again, as a wrapping 32-bit product. The resolution fields are
-    // always "200 200", whatever the page resolution; quantity 1.
-    const uint32_t offset = static_cast<uint32_t>(m_reg.iReference[0]) * 8u;
+    // The resolution fields are always "200 200", whatever the page
+    // resolution. The quantity is the number of copies the printer makes of
+    // the label.
     CMyBuffer cmd;
     cmd.AddStringA("! ");
-    cmd.AddInt(static_cast<int>(static_cast<int32_t>(offset)));
+    cmd.AddInt(HeaderOffset());
     cmd.AddStringA(" 200 200 ");
     cmd.AddInt(static_cast<int>(m_image.GetHeight()));
-    cmd.AddStringA(" 1");
+    cmd.AddStringA(" ");
+    cmd.AddInt(m_iQuantity);
     cmd.AddStringA(kCrLf);
-    WriteSpool(cmd.GetBuffer(), cmd.GetBufferLength());
+    Out(cmd.GetBuffer(), cmd.GetBufferLength());
 }
 
 void CPrinterCPCL::cmdPageWidth()
@@ -46,7 +64,7 @@ void CPrinterCPCL::cmdPageWidth()
     cmd.AddStringA("PAGE - WIDTH ");
     cmd.AddInt(TruncToInt(m_image.GetWidth() / (m_iDpi / 25.4)));
     cmd.AddStringA(kCrLf);
-    WriteSpool(cmd.GetBuffer(), cmd.GetBufferLength());
+    Out(cmd.GetBuffer(), cmd.GetBufferLength());
 }
 
 void CPrinterCPCL::cmdCG()
@@ -62,8 +80,8 @@ void CPrinterCPCL::cmdCG()
     cmd.AddStringA(" ");
     cmd.AddInt(static_cast<int>(height));
     cmd.AddStringA(" 0 0");
-    WriteSpool(cmd.GetBuffer(), cmd.GetBufferLength());
-    WriteSpool(m_image.GetBits(0), static_cast<int>(stride * height));
+    Out(cmd.GetBuffer(), cmd.GetBufferLength());
+    Out(m_image.GetBits(0), static_cast<int>(stride * height));
 }
 
 void CPrinterCPCL::cmdFORM()
@@ -74,7 +92,7 @@ void CPrinterCPCL::cmdFORM()
     CMyBuffer cmd;
     cmd.AddStringA("FORM");
     cmd.AddStringA(kCrLf);
-    WriteSpool(cmd.GetBuffer(), cmd.GetBufferLength());
+    Out(cmd.GetBuffer(), cmd.GetBufferLength());
 }
 
 void CPrinterCPCL::cmdPrint()
@@ -82,17 +100,117 @@ void CPrinterCPCL::cmdPrint()
     CMyBuffer cmd;
     cmd.AddStringA("PRINT");
     cmd.AddStringA(kCrLf);
-    WriteSpool(cmd.GetBuffer(), cmd.GetBufferLength());
+    Out(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterCPCL::cmdCG(const tagInkRect& area)
+{
+    // The standard form: a space between the last number and the data, and
+    // a line end after the data, so that a data byte that is a digit
+    // cannot be read as part of the y field. The page image bounds the
+    // area; the buffer's content limit must not empty it half-way.
+    CMyBuffer cmd;
+    cmd.SetMaxBufferSize(0);
+    cmd.AddStringA("CG ");
+    cmd.AddInt(area.iBytes);
+    cmd.AddStringA(" ");
+    cmd.AddInt(area.iRows);
+    cmd.AddStringA(" ");
+    cmd.AddInt(area.iByte * 8);
+    cmd.AddStringA(" ");
+    cmd.AddInt(area.iRow);
+    cmd.AddStringA(" ");
+    for (int r = 0; r < area.iRows; ++r)
+        cmd.AddBuffer(m_image.GetBits(static_cast<unsigned>(area.iRow + r)) + area.iByte,
+                      area.iBytes);
+    cmd.AddStringA(kCrLf);
+    Out(cmd.GetBuffer(), cmd.GetBufferLength());
+}
+
+void CPrinterCPCL::Out(const void* data, int length)
+{
+    if (m_pCollect)
+        m_pCollect->AddBuffer(data, length);
+    else
+        WriteSpool(data, length);
+}
+
+void CPrinterCPCL::PaintLabel()
+{
+    cmdBegin();
+    cmdPageWidth();
+    if (m_reg.bInkOnly) {
+        // The label starts blank: only the areas with ink are sent.
+        const int stride = static_cast<int>(m_image.GetEffWidth());
+        for (const tagInkRect& a : FindInkRects(m_image, stride, 0x00, kCgCommandBytes))
+            cmdCG(a);
+    } else {
+        cmdCG();
+    }
+    cmdFORM();
+    cmdPrint();
 }
 
 void CPrinterCPCL::OnPaintBmp()
 {
+    if (m_reg.bFineOffset[0] || m_reg.bFineOffset[1]) {
+        // The label header offsets the label to the right only, and has no
+        // vertical offset: the image itself moves by the rest.
+        const uint32_t steps = static_cast<uint32_t>(m_reg.iReference[0]) * 8u;
+        const int x = static_cast<int>(static_cast<int32_t>(steps)) +
+                      FineOffsetDots(m_reg.iFineOffset[0]);
+        ShiftImage(x < 0 ? x : 0, FineOffsetDots(m_reg.iFineOffset[1]));
+    }
     // CG prints a set bit; the prepared image has set bits for paper and
     // white padding, which become 0 here.
     Negative();
-    cmdBegin();
-    cmdPageWidth();
-    cmdCG();
-    cmdFORM();
-    cmdPrint();
+    if (Copies() < 2 || !Collate()) {
+        m_iQuantity = Copies();
+        PaintLabel();
+        return;
+    }
+
+    // Collated copies: a job of one label is printed with the quantity of
+    // its header, a longer one by repeating its labels. Which it is is
+    // known at the next label or the end of the job, so each label waits
+    // for the next one.
+    WriteHeldLabel();
+    m_iQuantity = 1;
+    m_pCollect = &m_held;
+    PaintLabel();
+    m_pCollect = nullptr;
+    KeepForCopies(m_held.GetBuffer(), m_held.GetBufferLength());
+    ++m_iLabelsKept;
+}
+
+void CPrinterCPCL::WriteHeldLabel()
+{
+    if (m_held.GetBufferLength() > 0)
+        WriteSpool(m_held.GetBuffer(), m_held.GetBufferLength());
+    m_held.InitBuffer(0);
+}
+
+void CPrinterCPCL::OnEndDoc()
+{
+    if (m_iLabelsKept == 1 && !IsJobCanceled() && m_held.GetBufferLength() > 0) {
+        // The header line ends in " 1" CR LF: the one label goes with the
+        // quantity of all copies instead.
+        const unsigned char* p = m_held.GetBuffer();
+        const int len = m_held.GetBufferLength();
+        int eol = 0;
+        while (eol + 1 < len && !(p[eol] == '\r' && p[eol + 1] == '\n'))
+            ++eol;
+        CMyBuffer header;
+        header.AddBuffer(p, eol - 1);
+        header.AddInt(Copies());
+        WriteSpool(header.GetBuffer(), header.GetBufferLength());
+        WriteSpool(p + eol, len - eol);
+        m_held.InitBuffer(0);
+        DropKeptCopies();
+    } else {
+        WriteHeldLabel();
+        WriteKeptCopies();
+    }
+    m_iLabelsKept = 0;
+    CBaseRender::OnEndDoc();
 }

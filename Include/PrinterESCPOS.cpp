@@ -88,6 +88,11 @@ int CPrinterESCPOS::BandRows() const
     return rows > 0 && rows < kMaxRasterRows ? rows : kMaxRasterRows;
 }
 
+CBaseRender::SlipBreak CPrinterESCPOS::Slips() const
+{
+    return m_reg.iCutMode == CUT_PAGE ? kSlipPerPage : kSlipPerJob;
+}
+
 void CPrinterESCPOS::PrintAndFeedPaper(int mm)
 {
     // ESC J n feeds n dots, n at most 255: longer feeds are sent as several
@@ -157,6 +162,64 @@ void CPrinterESCPOS::PrintBMP(int xDpi, int yDpi, int widthBytes, int height, co
         rowsLeft -= rows;
         bytesLeft -= bytes;
     } while (rowsLeft > 0);
+}
+
+void CPrinterESCPOS::FeedRows(int rows)
+{
+    // A row of a double-height raster (100 dpi) is two dots high.
+    int dots = rows * RowDots();
+    while (dots > 0) {
+        const int n = dots > kMaxFeedDots ? kMaxFeedDots : dots;
+        const unsigned char cmd[] = {0x1B, 0x4A, static_cast<unsigned char>(n)};
+        m_buffer.AddBuffer(cmd, sizeof cmd);
+        dots -= n;
+    }
+}
+
+int CPrinterESCPOS::RowDots() const
+{
+    return (RasterMode(m_iDpi, m_iDpi) & 2) ? 2 : 1;
+}
+
+void CPrinterESCPOS::PrintInk(int widthBytes, int height, const unsigned char* rows)
+{
+    // Bands start and end on ink; the paper is fed over the blank rows
+    // around them, so that it moves as far as the whole raster would move
+    // it and a cut or the next page lands where it always did.
+    const int feedRows = kMaxFeedDots / RowDots();
+    int row = 0;
+    for (const tagInkBand& b :
+         FindInkBands(m_image, widthBytes, 0x00, kRasterHeaderBytes, kFeedBytes, feedRows)) {
+        FeedRows(b.iRow - row);
+        const size_t at = static_cast<size_t>(b.iRow) * static_cast<size_t>(widthBytes);
+        PrintBMP(m_iDpi, m_iDpi, widthBytes, b.iRows, rows + at, b.iRows * widthBytes);
+        row = b.iRow + b.iRows;
+    }
+    FeedRows(height - row);
+}
+
+void CPrinterESCPOS::WritePage(int kickAt)
+{
+    const unsigned char* p = m_buffer.GetBuffer();
+    const int len = m_buffer.GetBufferLength();
+    WriteSpool(p, len);
+    if (Copies() < 2)
+        return;
+    // The further copies leave out the drawer kick: the drawer opens once.
+    const int head = kickAt >= 0 ? kickAt : len;
+    const int tail = kickAt >= 0 ? head + kCashDrawerBytes : len;
+    // Copies go as whole sets when collated, and always when the job is one
+    // slip cut once.
+    if (Collate() || m_reg.iCutMode == CUT_JOB) {
+        KeepForCopies(p, head);
+        KeepForCopies(p + tail, len - tail);
+        return;
+    }
+    for (int i = 1; i < Copies() && !IsJobCanceled(); ++i) {
+        WriteSpool(p, head);
+        if (tail < len)
+            WriteSpool(p + tail, len - tail);
+    }
 }
 
 void CPrinterESCPOS::cmdEndPrint() {}
@@ -241,10 +304,17 @@ void CPrinterESCPOS::OnPaintBmp()
 
     const int drawer = m_reg.iCashDrawer;
     cmdInit();
-    if (m_pagesSent == 0 && drawer != CASH_DRAWER_NONE && !(drawer & CASH_DRAWER_AFTER))
+    int kickAt = -1;
+    if (m_pagesSent == 0 && drawer != CASH_DRAWER_NONE && !(drawer & CASH_DRAWER_AFTER)) {
+        kickAt = m_buffer.GetBufferLength();
         cmdCashDrawer(drawer & 0x0F);
+    }
     cmdAlignCenter();
-    PrintBMP(m_iDpi, m_iDpi, widthBytes, height, raster.GetBuffer(), raster.GetBufferLength());
+    if (m_reg.bInkOnly)
+        PrintInk(widthBytes, height, raster.GetBuffer());
+    else
+        PrintBMP(m_iDpi, m_iDpi, widthBytes, height, raster.GetBuffer(),
+                 raster.GetBufferLength());
     // Cut once per job: the next page follows on the same slip, with no
     // feed in between; the feed and cut come in OnEndDoc.
     if (m_reg.iCutMode != CUT_JOB) {
@@ -255,7 +325,7 @@ void CPrinterESCPOS::OnPaintBmp()
     }
     cmdEndPrint();
 
-    WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+    WritePage(kickAt);
     m_buffer.InitBuffer(0);
     ++m_pagesSent;
 }
@@ -268,6 +338,13 @@ void CPrinterESCPOS::OnEndDoc()
             if (m_reg.iFeedAfter > 0)
                 PrintAndFeedPaper(m_reg.iFeedAfter);
             cmdCutPaper();
+        }
+        // Copies as whole sets: each with the job's end (its feed and cut).
+        if (HasKeptCopies()) {
+            if (m_buffer.GetBufferLength() > 0)
+                WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+            WriteKeptCopies(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+            m_buffer.InitBuffer(0);
         }
         // A cancelled sale opens no drawer.
         const int drawer = m_reg.iCashDrawer;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "BaseRender.h"
+#include "InkAreas.h"
 #include "MyBuffer.h"
 
 // The rows of a page as GS v 0 sends them: the page image's own storage
@@ -32,6 +33,10 @@ public:
     static constexpr int kMaxFeedDots = 0xFF;
     // GS v 0 m xL xH yL yH: the bytes before each band's rows.
     static constexpr int kRasterHeaderBytes = 8;
+    // ESC J n: one feed command.
+    static constexpr int kFeedBytes = 3;
+    // ESC p m t1 t2: the drawer kick.
+    static constexpr int kCashDrawerBytes = 5;
     // Room kept for the short commands around a page's image (initialise,
     // align, feeds, cut): a few dozen bytes; more only saves a regrowth.
     static constexpr int kCommandRoom = 256;
@@ -66,6 +71,17 @@ public:
     void cmdCashDrawer(int drawer);
     // Rows per GS v 0 command: m_reg.iBandRows, at most 65535; 0 is 65535.
     int BandRows() const;
+    // A slip per page when the paper is cut after every page, else the
+    // job's pages follow one another on one slip.
+    SlipBreak Slips() const override;
+    // Feeds the paper over `rows` blank raster rows (ESC J, at most 255
+    // dots each); nothing for 0 or fewer.
+    void FeedRows(int rows);
+    // The raster rows of the page (m_reg.bInkOnly): the bands of rows that
+    // carry ink, the paper fed over the blank rows between, before and
+    // after them. rows holds height rows of widthBytes bytes, the page image
+    // inverted (a set bit prints).
+    void PrintInk(int widthBytes, int height, const unsigned char* rows);
 
     // The page's byte stream; empty between pages.
     CMyBuffer m_buffer;
@@ -81,6 +97,12 @@ protected:
     // Makes room in m_buffer for a page carrying dataLen raster bytes in
     // height rows, so that the appends that follow cannot fail half-way.
     bool ReservePage(int dataLen, int height);
+    // Dots the paper moves for one raster row: 2 in the double-height mode
+    // of a 100 dpi page, otherwise 1.
+    int RowDots() const;
+    // Writes the page's stream in m_buffer with its copies; the drawer kick
+    // at kickAt (-1: none) goes with the first copy only.
+    void WritePage(int kickAt);
 
     // Pages written in this job.
     int m_pagesSent = 0;

@@ -83,6 +83,19 @@ PrinterDriver RollDriver(const char* name, const char* modelName, int dpi, int h
     return {name, modelName, dpi, headDots, mfg, mdl, roll, {}, nullptr, nullptr, nullptr};
 }
 
+// Pocket printers print a few centimetres a second and show white lines
+// when data comes faster: 256-byte chunks with a pause after each, and the
+// link kept open until the printer has printed what it holds.
+LinkPacing PocketPacing(int pauseMs)
+{
+    return {256, pauseMs, 8192, 2048, 5000};
+}
+
+// Receipt printers take data as fast as a serial link brings it and print
+// 50 to 100 mm a second; label printers take a whole label into memory
+// before printing it.
+const LinkPacing kFastPacing = {4096, 0, 4096, 16384, 2000};
+
 std::vector<PrinterFamily> MakeFamilies()
 {
     // (Built at the first use, so that a table read during static
@@ -119,10 +132,12 @@ std::vector<PrinterFamily> MakeFamilies()
                       kTsplLabels, "custom_max_108x1000mm")},
          With(ImageSettings(false, false),
               {Offer("zeMediaTracking", "Gap", {"Continuous", "Gap", "BLine", "Perforated"}),
+               Offer("GapHeight"), Offer("MarkHeight"), Offer("AdjustHorizontal"),
+               Offer("AdjustVertical"), Offer("HorizontalOffset"), Offer("VerticalOffset"),
                Offer("MediaMethod"), Offer("Darkness"), Offer("zePrintRate"), Offer("FeedOffset"),
-               Offer("AdjustHoriaontal"), Offer("AdjustVertical"), Offer("SetcCommands"),
-               Offer("AutoDotted"), Offer("ImageCompress")}),
-         &Create<CPrinterTSPL>, kTsplStatus, kIdentifySound},
+               Offer("SetcCommands"), Offer("AutoDotted"), Offer("ImageCompress"),
+               Offer("FastCompress"), Offer("InkOnly")}),
+         &Create<CPrinterTSPL>, kFastPacing, kTsplStatus, kIdentifySound},
         {kModelESCPOS, "ESC/POS", "escpos", "application/vnd.bandrill-escpos", "ESC/POS,ESCPOS",
          {RollDriver("escpos-58", "bandrill ESC/POS Receipt Printer 58 mm", 203, 384,
                      "Generic,bandrill,Xprinter,EPSON,POS58,Printer,GOOJPRT,Rongta,HOIN,ZJiang",
@@ -135,9 +150,9 @@ std::vector<PrinterFamily> MakeFamilies()
                      "XP-Q200,TM-T20,TM-T20II,TM-T20III,TM-T82,TM-T88V,RP80,ITPP047",
                      "roll80")},
          With(ImageSettings(false, true),
-              {Offer("FeedOffset", nullptr, kFeedLong), Offer("BandRows"), Offer("CutMode"),
-               Offer("CutFeed"), Offer("CashDrawer")}),
-         &Create<CPrinterESCPOS>, kEscPosStatus, kIdentifyFeed},
+              {Offer("TopMargin"), Offer("FeedOffset", nullptr, kFeedLong), Offer("CutMode"),
+               Offer("CutFeed"), Offer("CashDrawer"), Offer("BandRows"), Offer("InkOnly")}),
+         &Create<CPrinterESCPOS>, kFastPacing, kEscPosStatus, kIdentifyFeed},
         {kModelCPCL, "CPCL", "cpcl", "application/vnd.bandrill-cpcl", "CPCL",
          {LabelDriver("cpcl", "bandrill CPCL Label Printer", 203, 832,
                       "Generic,bandrill,Zebra Technologies,Zebra,HPRT,Xprinter",
@@ -146,13 +161,15 @@ std::vector<PrinterFamily> MakeFamilies()
                       kCpclLabels, "custom_max_104x1000mm")},
          With(ImageSettings(false, false),
               {Offer("zeMediaTracking", "Gap", {"Continuous", "Gap", "BLine"}),
-               Offer("AdjustHoriaontal")}),
-         &Create<CPrinterCPCL>},
+               Offer("AdjustHorizontal"), Offer("HorizontalOffset"), Offer("VerticalOffset"),
+               Offer("InkOnly")}),
+         &Create<CPrinterCPCL>, kFastPacing},
         {kModelPaperang, "Paperang", "paperang", "application/vnd.bandrill-paperang", "PAPERANG",
          {RollDriver("paperang", "bandrill Paperang-compatible Pocket Printer", 203, 384,
                      "Generic,bandrill,Paperang",
                      "Paperang-compatible Pocket Printer,Paperang,P1,P1S,P2,P2S", "roll58")},
-         ImageSettings(true, true), &Create<CPrinterPaperang>},
+         With(ImageSettings(true, true), {Offer("TopMargin")}), &Create<CPrinterPaperang>,
+         PocketPacing(20)},
         {kModelPeriPage, "PeriPage", "peripage", "application/vnd.bandrill-peripage",
          "PERIPAGE,ESC/POS",
          {RollDriver("peripage-384", "bandrill PeriPage-compatible Pocket Printer 384 dots", 203,
@@ -163,12 +180,13 @@ std::vector<PrinterFamily> MakeFamilies()
                      576, "Generic,bandrill,PeriPage",
                      "PeriPage-compatible Pocket Printer 576 dots,PeriPage A8,A8", "roll58")},
          With(ImageSettings(true, true),
-              {Offer("zeMediaTracking", "Continuous",
+              {Offer("TopMargin"),
+               Offer("zeMediaTracking", "Continuous",
                      {"Continuous", "Gap", "BLine", "Perforated", "Recording"}),
                Offer("Darkness", nullptr,
                      {"Default", "0", "1", "2", "3", "4", "5"}),
-               Offer("FeedOffset", nullptr, kFeedLong), Offer("BandRows")}),
-         &Create<CPrinterPeriPage>},
+               Offer("FeedOffset", nullptr, kFeedLong), Offer("BandRows"), Offer("InkOnly")}),
+         &Create<CPrinterPeriPage>, PocketPacing(50)},
     };
 }
 
@@ -186,9 +204,19 @@ bool OfferedSetting::Range(int& lo, int& hi) const
 {
     bool any = false;
     for (const std::string& c : choices) {
-        char* end = nullptr;
-        const long n = std::strtol(c.c_str(), &end, 10);
-        if (c.empty() || *end != '\0' || n < row->min || n > row->max)
+        long n = 0;
+        if (row->text == SettingRow::kHundredths) {
+            const SettingValue v = ParseSettingChoice(*row, c);
+            if (v.state != SettingValue::kValue)
+                continue;
+            n = v.value;
+        } else {
+            char* end = nullptr;
+            n = std::strtol(c.c_str(), &end, 10);
+            if (c.empty() || *end != '\0')
+                continue;
+        }
+        if (n < row->min || n > row->max)
             continue;
         lo = any && lo < n ? lo : static_cast<int>(n);
         hi = any && hi > n ? hi : static_cast<int>(n);

@@ -40,8 +40,8 @@ struct OfferedSetting {
     std::vector<std::string> choices;
 
     bool Offers(const std::string& ppdChoice) const;
-    // The integers the choices span (those that are numbers), within the
-    // row's range; false when no choice is a number.
+    // The values the choices span (those that are numbers, as the row
+    // stores them), within the row's range; false when no choice is a number.
     bool Range(int& lo, int& hi) const;
 };
 
@@ -64,6 +64,19 @@ struct PrinterDriver {
     const char* customMax;
 };
 
+// How the family's printers take data over a link slower than the
+// printer's own (Bluetooth or serial): chunks with a pause after each, and
+// what the printer still holds once the link has handed everything over,
+// so that the link waits for the last lines to print before it closes.
+// All zero: as fast as the link takes it, no wait.
+struct LinkPacing {
+    int chunk = 0;       // bytes per write; 0: as they come
+    int pauseMs = 0;     // after each chunk
+    int bufferBytes = 0; // what the printer holds once the link has drained
+    int drainRate = 0;   // bytes a second it prints that off
+    int maxDrainMs = 0;  // the longest end-of-job wait
+};
+
 struct PrinterFamily {
     int model;
     const char* name;        // the printer language, for people
@@ -74,9 +87,9 @@ struct PrinterFamily {
     // The settings the family's PPDs offer, in PPD order.
     std::vector<OfferedSetting> settings;
     CBaseRender* (*create)();  // a new back end, one reference held
-    // Rows grow at the end (pacing of serial and Bluetooth links, the
-    // printer's status query, the identify action), with defaults that
-    // keep the rows above as they are.
+    LinkPacing pacing;         // over Bluetooth and serial links
+    // Rows grow at the end (the printer's status query, the identify
+    // action), with defaults that keep the rows above as they are.
     StatusQueryKind statusQuery = kNoStatusQuery; // the printer's own status query
     IdentifyKind identify = kNoIdentify;
 

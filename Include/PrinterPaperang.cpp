@@ -80,6 +80,12 @@ void PutLe32(unsigned char* p, uint32_t v)
 
 } // namespace
 
+CBaseRender::SlipBreak CPrinterPaperang::Slips() const
+{
+    const int media = m_reg.iGap[0];
+    return media == kMediaContinuous || media == kMediaRoll ? kSlipPerJob : kNoSlips;
+}
+
 // Everything one page's coding produces, released together.
 struct CPrinterPaperang::tagCodedPage {
     CHfmCode::HGMRNCODENODE* pTree = nullptr;
@@ -354,6 +360,12 @@ void CPrinterPaperang::OnPaintBmp()
     if (media == kMediaContinuous || media == kMediaRoll)
         cmdFeed(0);
 
-    WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+    WritePageCopies(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
     m_buffer.InitBuffer(0);
+}
+
+void CPrinterPaperang::OnEndDoc()
+{
+    WriteKeptCopies();
+    CBaseRender::OnEndDoc();
 }

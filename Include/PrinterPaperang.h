@@ -27,6 +27,11 @@ public:
     ~CPrinterPaperang() override;
 
     void OnPaintBmp() override;
+    // No cutter: the pages of a job on continuous paper are one slip;
+    // labels have none.
+    SlipBreak Slips() const override;
+    // The further sets of collated copies.
+    void OnEndDoc() override;
 
     // CRC-32 (reflected 0xEDB88320) continued from 0x35769521.
     uint32_t MakeCrc32(const unsigned char* data, unsigned int len) const;

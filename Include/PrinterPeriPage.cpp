@@ -18,7 +18,11 @@ CPrinterPeriPage::CPrinterPeriPage() {}
 CPrinterPeriPage::~CPrinterPeriPage() {}
 
 void CPrinterPeriPage::OnInit() {}
-void CPrinterPeriPage::OnEndDoc() { CBaseRender::OnEndDoc(); }
+void CPrinterPeriPage::OnEndDoc()
+{
+    WriteKeptCopies();
+    CBaseRender::OnEndDoc();
+}
 void CPrinterPeriPage::OnDestroy() {}
 
 void CPrinterPeriPage::cmdInit()
@@ -96,6 +100,12 @@ void CPrinterPeriPage::cmdCutLine()
     m_buffer.AddBuffer(cmd.GetBuffer(), cmd.GetBufferLength());
 }
 
+CBaseRender::SlipBreak CPrinterPeriPage::Slips() const
+{
+    const int media = m_reg.iGap[0];
+    return media == kMediaContinuous || media == kMediaRoll ? kSlipPerPage : kNoSlips;
+}
+
 void CPrinterPeriPage::OnPaintBmp()
 {
     const int media = m_reg.iGap[0];
@@ -124,7 +134,11 @@ void CPrinterPeriPage::OnPaintBmp()
     cmdAlignCenter();
     if (m_reg.iFeedBefore > 0)
         PrintAndFeedPaper(m_reg.iFeedBefore);
-    PrintBMP(m_iDpi, m_iDpi, widthBytes, height, raster.GetBuffer(), raster.GetBufferLength());
+    if (m_reg.bInkOnly)
+        PrintInk(widthBytes, height, raster.GetBuffer());
+    else
+        PrintBMP(m_iDpi, m_iDpi, widthBytes, height, raster.GetBuffer(),
+                 raster.GetBufferLength());
 
     // Marked paper: GS FF moves to the next print start position.
     if (media == kMediaGap || media == kMediaBlackLine || media == kMediaPerforated) {
@@ -139,6 +153,6 @@ void CPrinterPeriPage::OnPaintBmp()
         cmdCutLine();
     cmdEndPrint();
 
-    WriteSpool(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
+    WritePageCopies(m_buffer.GetBuffer(), m_buffer.GetBufferLength());
     m_buffer.InitBuffer(0);
 }

@@ -15,7 +15,8 @@ public:
     void OnInit() override;
     void OnDestroy() override;
     void OnPaintBmp() override;
-    // No cutter and no cash drawer: nothing is sent at the end of a job.
+    // No cutter and no cash drawer: nothing is sent at the end of a job
+    // but the further sets of collated copies.
     void OnEndDoc() override;
 
     // Start of job with the media mode of iGap[0], then ESC @.
@@ -29,4 +30,7 @@ public:
     void cmdDENSITY(int density);
     // Continuous paper and rolls: tear-off line after the image.
     void cmdCutLine();
+    // Continuous paper and rolls are torn off after every page; labels and
+    // recording paper (trimmed at both ends anyway) have no slips.
+    SlipBreak Slips() const override;
 };

@@ -17,6 +17,19 @@ Strings Numbers(int from, int to, int step = 1)
     return s;
 }
 
+// from, from + 0.25, ... to, written as a PPD choice: "-1.75", "0", "0.5".
+Strings Quarters(int from, int to)
+{
+    Strings s;
+    for (int q = 4 * from; q <= 4 * to; ++q) {
+        const int a = q < 0 ? -q : q;
+        std::string t = (q < 0 ? "-" : "") + std::to_string(a / 4);
+        static const char* const kFraction[] = {"", ".25", ".5", ".75"};
+        s.push_back(t + kFraction[a % 4]);
+    }
+    return s;
+}
+
 Strings Join(Strings a, const Strings& b)
 {
     a.insert(a.end(), b.begin(), b.end());
@@ -131,8 +144,11 @@ std::vector<SettingRow> MakeTable()
                     .Field([](R& r, int v) { r.m_reg.iPrinttype = v; },
                            [](R& r) { r.AddLog("iPrinttype = %d", r.m_reg.iPrinttype); })
                     .Ipp("bandrill-print-method", "Print method", S::kPrinter));
-    t.push_back(Row("AdjustHoriaontal", S::kInteger, S::kNumber)
+    // The position in steps of 8 mm. AdjustHoriaontal is the keyword's
+    // first spelling, which older PPDs carry.
+    t.push_back(Row("AdjustHorizontal", S::kInteger, S::kNumber)
                     .Range(-3, 3)
+                    .AlsoAfter({"AdjustHoriaontal"})
                     .Offer("0", Numbers(-3, 3))
                     .Field([](R& r, int v) { r.m_reg.iReference[0] = Times8(v); },
                            [](R& r) { r.AddLog("iReference[0] = %d", r.m_reg.iReference[0]); })
@@ -320,12 +336,85 @@ std::vector<SettingRow> MakeTable()
                     .Field([](R& r, int v) { r.m_reg.iCashDrawer = v; },
                            [](R& r) { r.AddLog("iCashDrawer = %d", r.m_reg.iCashDrawer); })
                     .Ipp("bandrill-cash-drawer", "Cash drawer", S::kPrinter));
+    // Leaner streams: a bitmap per area of ink (TSPL, CPCL), blank rows as
+    // paper feeds (ESC/POS, PeriPage). Only True and False count; without
+    // the keyword the whole page goes as it always did.
+    t.push_back(Row("InkOnly", S::kBoolean, S::kWords)
+                    .Choices({{"False", nullptr, "Off", 0}, {"True", nullptr, "On", 1}})
+                    .WhenUnknown(S::kIgnore)
+                    .Offer("True", kFalseTrue)
+                    .Field([](R& r, int v) { r.m_reg.bInkOnly = v != 0; },
+                           [](R& r) { r.AddLog("bInkOnly = %d", r.m_reg.bInkOnly ? 1 : 0); })
+                    .Ipp("bandrill-ink-only", "Send only the inked areas", S::kPrinter));
+    // ImageCompress's bitmaps in one fast pass (the same zlib format) instead
+    // of zlib's default level. Only True and False count.
+    t.push_back(Row("FastCompress", S::kBoolean, S::kWords)
+                    .Choices({{"False", nullptr, "Smallest", 0}, {"True", nullptr, "Fast", 1}})
+                    .WhenUnknown(S::kIgnore)
+                    .Offer("True", kFalseTrue)
+                    .Field([](R& r, int v) { r.m_regHalftone.bFastCompress = v != 0; },
+                           [](R& r) {
+                               r.AddLog("bFastCompress = %d",
+                                        r.m_regHalftone.bFastCompress ? 1 : 0);
+                           })
+                    .Ipp("bandrill-fast-compress", "Fast compression (with Compress bitmaps)",
+                         S::kPrinter));
     // The print head width: a property of the printer, so a PPD attribute.
     t.push_back(Row("bandrillHeadDots", S::kInteger, S::kNumber)
                     .FromAttribute()
                     .Range(0, 65535)
                     .Field([](R& r, int v) { r.m_reg.iHeadDots = v > 0 ? v : 0; },
                            [](R& r) { r.AddLog("iHeadDots = %d", r.m_reg.iHeadDots); }));
+    // Label position in fine steps, millimetres with up to two decimals,
+    // stored in hundredths: right and down. They add to AdjustHorizontal
+    // and AdjustVertical.
+    const Strings kFine = Quarters(-10, 10);
+    t.push_back(Row("HorizontalOffset", S::kInteger, S::kHundredths)
+                    .Range(-2540, 2540)
+                    .Offer("0", kFine)
+                    .Field(
+                        [](R& r, int v) {
+                            r.m_reg.iFineOffset[0] = v;
+                            r.m_reg.bFineOffset[0] = true;
+                        },
+                        [](R& r) { r.AddLog("iFineOffset[0] = %d", r.m_reg.iFineOffset[0]); })
+                    .Ipp("bandrill-horizontal-offset",
+                         "Horizontal fine offset (1/100 mm, to the right)", S::kPrinter));
+    t.push_back(Row("VerticalOffset", S::kInteger, S::kHundredths)
+                    .Range(-2540, 2540)
+                    .Offer("0", kFine)
+                    .Field(
+                        [](R& r, int v) {
+                            r.m_reg.iFineOffset[1] = v;
+                            r.m_reg.bFineOffset[1] = true;
+                        },
+                        [](R& r) { r.AddLog("iFineOffset[1] = %d", r.m_reg.iFineOffset[1]); })
+                    .Ipp("bandrill-vertical-offset", "Vertical fine offset (1/100 mm, down)",
+                         S::kPrinter));
+    // The gap between labels and the height of a black mark, millimetres:
+    // what GAP and BLINE tell the printer to look for.
+    t.push_back(Row("GapHeight", S::kInteger, S::kNumber)
+                    .Range(0, 25)
+                    .Offer("3", Numbers(0, 5))
+                    .Field([](R& r, int v) { r.m_reg.iGapHeight = v; },
+                           [](R& r) { r.AddLog("iGapHeight = %d", r.m_reg.iGapHeight); })
+                    .Ipp("bandrill-gap-height", "Gap between labels (mm)", S::kPrinter));
+    t.push_back(Row("MarkHeight", S::kInteger, S::kNumber)
+                    .Range(1, 25)
+                    .Offer("3", Numbers(2, 5))
+                    .Field([](R& r, int v) { r.m_reg.iMarkHeight = v; },
+                           [](R& r) { r.AddLog("iMarkHeight = %d", r.m_reg.iMarkHeight); })
+                    .Ipp("bandrill-mark-height", "Black mark height (mm)", S::kPrinter));
+    // Roll paper: the blank kept above the first ink of a slip; -1 keeps
+    // the page's own top.
+    t.push_back(Row("TopMargin", S::kInteger, S::kNumber)
+                    .Range(-1, 50)
+                    .Offer("0", {"-1", "0", "1", "2", "3", "5", "10"})
+                    .Field([](R& r, int v) { r.m_reg.iTopMargin = v < 0 ? -1 : v; },
+                           [](R& r) { r.AddLog("iTopMargin = %d", r.m_reg.iTopMargin); })
+                    .Ipp("bandrill-top-margin",
+                         "Blank above the first ink of a slip (mm, -1 as the page has it)",
+                         S::kPrinter));
     return t;
 }
 
@@ -381,6 +470,27 @@ const std::vector<SettingRow>& PrinterSettings()
     return kTable;
 }
 
+const std::vector<SettingRow>& DocumentSettings()
+{
+    static const std::vector<SettingRow> kRows = {
+        Row("Fit", SettingRow::kChoice, SettingRow::kWords)
+            .Choices({{"none", "none", "As it is", kFitNone},
+                      {"fit", "fit", "Whole page fitted", kFitPage},
+                      {"crop-to-ink", "crop-to-ink", "Printed part fitted", kFitCropToInk}})
+            .Offer("crop-to-ink", {"none", "fit", "crop-to-ink"})
+            .Ipp("bandrill-fit", "Fit to label", SettingRow::kImage),
+    };
+    return kRows;
+}
+
+const SettingRow* FindDocumentSettingByAttr(const char* attr)
+{
+    for (const SettingRow& row : DocumentSettings())
+        if (attr && row.attr && std::strcmp(row.attr, attr) == 0)
+            return &row;
+    return nullptr;
+}
+
 const SettingRow* FindSetting(const char* keyword)
 {
     for (const SettingRow& row : PrinterSettings())
@@ -397,12 +507,54 @@ const SettingRow* FindSettingByAttr(const char* attr)
     return nullptr;
 }
 
+namespace {
+
+// A decimal number with at most two decimals in hundredths, within
+// [lo, hi]: "-1.25" is -125, "3" 300, "+0.5" 50. False for anything else.
+bool ParseHundredths(const std::string& text, int lo, int hi, int& out)
+{
+    size_t i = 0;
+    const bool negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        ++i;
+    long long v = 0;
+    int digits = 0, decimals = -1;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.' && decimals < 0) {
+            decimals = 0;
+            continue;
+        }
+        if (c < '0' || c > '9' || decimals >= 2 || digits >= 9)
+            return false;
+        v = v * 10 + (c - '0');
+        ++digits;
+        if (decimals >= 0)
+            ++decimals;
+    }
+    if (digits == 0)
+        return false;
+    for (int d = decimals < 0 ? 0 : decimals; d < 2; ++d)
+        v *= 10;
+    if (negative)
+        v = -v;
+    if (v < lo || v > hi)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+} // namespace
+
 SettingValue ParseSettingChoice(const SettingRow& row, const std::string& text)
 {
     if (text.empty() || (row.noneWord && text == row.noneWord))
         return SettingValue::None();
     if (row.text == SettingRow::kNumber)
         return SettingValue::Of(std::atoi(text.c_str()));
+    int hundredths = 0;
+    if (row.text == SettingRow::kHundredths && ParseHundredths(text, row.min, row.max, hundredths))
+        return SettingValue::Of(hundredths);
     if (const SettingChoice* c = row.ChoiceForPpd(text))
         return SettingValue::Of(c->value);
     SettingValue unknown;

@@ -33,10 +33,12 @@ struct SettingRow {
     // [min, max], or a boolean.
     enum Kind { kChoice, kInteger, kBoolean } kind = kInteger;
     // How the filter reads the PPD's choice text: as a number (atoi: sign,
-    // leading digits, 0 without any), or as one of the choices' words.
-    enum Text { kNumber, kWords } text = kNumber;
+    // leading digits, 0 without any), as one of the choices' words, or as a
+    // decimal number stored in hundredths ("-1.25" is -125; anything else,
+    // or a value outside [min, max], is a text the row does not know).
+    enum Text { kNumber, kWords, kHundredths } text = kNumber;
     std::vector<SettingChoice> choices;  // kChoice and kBoolean rows, and kWords
-    int min = 0, max = 0;                // kInteger: the values any PPD or job may give
+    int min = 0, max = 0;                // kInteger: the values any PPD or job may give (stored values)
     // The shipped PPDs' default choice and the choices they offer, unless a
     // family says otherwise (PrinterFamily::settings).
     const char* defaultChoice = nullptr;
@@ -81,6 +83,19 @@ struct SettingRow {
 const std::vector<SettingRow>& PrinterSettings();
 const SettingRow* FindSetting(const char* keyword);
 const SettingRow* FindSettingByAttr(const char* attr);
+
+// The settings of documents the printer application renders itself (PDF,
+// images, text): how a page is fitted to the label or roll. No PPD carries
+// them (the filter gets its pages as raster already made) and they set no
+// field of the render object; the application offers them as vendor
+// attributes as it offers the rows above. The keyword is the name they go
+// by; a choice's PPD word is its IPP keyword.
+const std::vector<SettingRow>& DocumentSettings();
+const SettingRow* FindDocumentSettingByAttr(const char* attr);
+
+// The values of the fit setting (DocumentSettings, "Fit"): the page as it
+// is, the whole page fitted, or the bounding box of its ink fitted.
+enum FitChoice { kFitNone = 0, kFitPage = 1, kFitCropToInk = 2 };
 
 // A setting's value as a front end found it.
 struct SettingValue {

@@ -4,10 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "DeviceSchemes.h"
+
 namespace bandrill_app {
 
 CAppJob::CAppJob(pappl_job_t* job, pappl_device_t* device, CBaseRender* render)
-    : m_job(job), m_device(device), m_print(*render, *this)
+    : m_job(job), m_impressionsAtStart(papplJobGetImpressionsCompleted(job)), m_device(device),
+      m_print(*render, *this)
 {
     m_render = MakeRefPtr<CBaseRender>(render);
     m_render->SetJob(this);
@@ -25,7 +28,7 @@ bool CAppJob::Write(const void* data, int length)
     if (length <= 0)
         return true;
     if (papplDeviceWrite(m_device, data, static_cast<size_t>(length)) < 0) {
-        DeviceFailed(m_job, errno);
+        DeviceFailed(m_job, m_device, errno);
         SetOutputFailed();
         return false;
     }
@@ -71,13 +74,15 @@ bool CAppJob::IsCanceled() const
     return papplJobIsCanceled(m_job);
 }
 
-void DeviceFailed(pappl_job_t* job, int error)
+void DeviceFailed(pappl_job_t* job, pappl_device_t* device, int error)
 {
+    if (!DeviceFailureReported(device, error)) {
+        const char* why = error ? std::strerror(error) : "the device failed";
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer: %s.", why);
+        papplJobSetMessage(job, "Unable to write to the printer: %s.", why);
+        papplJobSetReasons(job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+    }
     const bool full = error == ENOSPC || error == EDQUOT;
-    const char* why = error ? std::strerror(error) : "the device failed";
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to write to the printer: %s.", why);
-    papplJobSetMessage(job, "Unable to write to the printer: %s.", why);
-    papplJobSetReasons(job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
     if (full) {
         pappl_printer_t* printer = papplJobGetPrinter(job);
         papplLogPrinter(printer, PAPPL_LOGLEVEL_ERROR,

@@ -43,9 +43,15 @@ public:
 
     CBaseRender& Render() { return *m_render; }
     CPrintJob& Print() { return m_print; }
+    // The impressions PAPPL had counted when the job started.
+    int ImpressionsAtStart() const { return m_impressionsAtStart; }
+    // A page taken off PAPPL's count: the count since the start stays
+    // comparable with the pages begun.
+    void PageTakenOff() { --m_impressionsAtStart; }
 
 private:
     pappl_job_t* m_job;
+    int m_impressionsAtStart;
     pappl_device_t* m_device;
     CStdRefPtr<CBaseRender> m_render;
     CPrintJob m_print;
@@ -55,10 +61,10 @@ private:
     unsigned m_longestMedia = 0;
 };
 
-// A write to the printer failed with error (an errno value, 0 if unknown):
-// the job says why. A full disk (a file:// device) also stops the printer,
+// A write to device failed with error (an errno value, 0 if unknown): the
+// job says why, unless the device's link has said it already. A full disk (a file:// device) also stops the printer,
 // so that the jobs after this one wait until there is room instead of being
 // taken and failing one by one.
-void DeviceFailed(pappl_job_t* job, int error);
+void DeviceFailed(pappl_job_t* job, pappl_device_t* device, int error);
 
 } // namespace bandrill_app

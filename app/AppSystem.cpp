@@ -8,7 +8,8 @@
 #include <unistd.h>
 
 #include "Capabilities.h"
-#include "DocumentCheck.h"
+#include "DeviceSchemes.h"
+#include "DocumentFilter.h"
 #include "JobHistory.h"
 #include "Maintenance.h"
 #include "StateFile.h"
@@ -131,6 +132,8 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
         spool = dir;
     else
         spool = DefaultPath(app.baseName, "spool", ".d", false);
+    // file:// devices write into its "output" folder by default.
+    SetSpoolDirectory(spool);
 
     pappl_system_t* system = papplSystemCreate(
         ServerOptions(Option("server-options", num_options, options)), base, port,
@@ -148,19 +151,18 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
 
     // What is the application's for the whole system.
     papplSystemSetPrinterDrivers(system, static_cast<int>(app.drivers.size()), app.drivers.data(),
-                                 nullptr, AddMaintenancePage, DriverCallback, data);
+                                 AutoAddDriver, AddMaintenancePage, DriverCallback, data);
     static const std::string strings = WebStrings();
     papplSystemAddStringsData(system, "/en.strings", "en", strings.c_str());
-    papplSystemSetEventCallback(system, CheckJobDocument, nullptr);
+    AddDocumentFilters(system);
 
     // The saved printers and settings, with the drivers above; saved whole
     // (StateFile.h) from now on, and the job history kept short.
     const std::string state = DefaultPath(app.baseName, "lib", ".state", true);
     LoadState(system, state);
-    // PAPPL decodes a PNG or JPEG document whole before it scales it to
-    // the page: its pixels are bounded well below PAPPL's 1 GiB (a saved
-    // state brings that back). Larger images are refused with the reason
-    // (DocumentCheck.h); none of the printers has a page near this size.
+    // The image limits, well below PAPPL's 1 GiB (a saved state brings
+    // that back): the sides are what PrintImage refuses beyond; it reads a
+    // larger image at a fraction of its size (GreyImage.h).
     papplSystemSetMaxImageSize(system, kMaxImagePixelBytes, 0, 0);
     UseDurableState(system, state);
     BoundJobHistory(system);

@@ -2,7 +2,8 @@
 // it as PAPPL's own default would (the server options of the command line,
 // the spool, state and log places, SNAP_COMMON for a private tree) and adds
 // what is the application's for the whole system: the drivers, the web
-// interface's strings, the check of image documents, and the saved state.
+// interface's strings, the documents it renders itself, and the saved
+// state.
 #pragma once
 
 #include <string>

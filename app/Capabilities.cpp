@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "JobCallbacks.h"
 #include "Identify.h"
@@ -61,7 +62,7 @@ void AddVendorAttribute(const SettingRow& row, const OfferedSetting& offer,
         offer.Range(lo, hi);
         ippAddRange(attrs, IPP_TAG_PRINTER, sup.c_str(), lo, hi);
         ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, def.c_str(),
-                      std::atoi(offer.defaultChoice.c_str()));
+                      ParseSettingChoice(row, offer.defaultChoice).value);
         break;
     }
     case SettingRow::kBoolean: {
@@ -159,13 +160,25 @@ void AddMedia(const Driver& driver, pappl_pr_driver_data_t* data)
 
 } // namespace
 
-bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*, const char*,
-                    pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
+bool DriverCallback(pappl_system_t* system, const char* driver_name, const char* device_uri,
+                    const char*, pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
 {
     const Driver* driver = FindDriver(driver_name);
     if (!driver) {
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unknown driver '%s'.", driver_name);
         return false;
+    }
+    // A new printer's device is checked here; a printer of the saved state
+    // is kept (its jobs fail with the reason) rather than dropped.
+    std::string why;
+    if (!CheckNewDeviceUri(device_uri, why)) {
+        if (papplSystemIsRunning(system)) {
+            papplLog(system, PAPPL_LOGLEVEL_ERROR, "Printer not added: device '%s': %s",
+                     device_uri ? device_uri : "", why.c_str());
+            return false;
+        }
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "Device '%s': %s", device_uri ? device_uri : "",
+                 why.c_str());
     }
 
     data->printfile_cb = PrintFile;
@@ -215,6 +228,10 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     // attribute get their qualifier, if any.
     *attrs = ippNew();
     data->num_vendor = 0;
+    // The documents' settings first: they always get one of PAPPL's slots.
+    for (const SettingRow& row : DocumentSettings())
+        if (const OfferedSetting* offer = driver->Find(row.keyword))
+            AddVendorAttribute(row, *offer, data, *attrs);
     for (const SettingRow::Group group : {SettingRow::kImage, SettingRow::kPrinter})
         for (const SettingRow& row : PrinterSettings()) {
             const OfferedSetting* offer = driver->Find(row.keyword);

@@ -23,7 +23,7 @@ std::string Mm(int hundredths)
 Driver MakeDriver(const PrinterFamily& family, const PrinterDriver& d)
 {
     Driver driver{&family, &d, d.name, d.modelName, family.model, d.dpi, d.headDots, d.roll != nullptr,
-                  {}, {}, {}};
+                  {}, {}, {}, {}};
     if (d.roll) {
         // Roll lengths as the PPDs list them, as wide as the head.
         const std::string w = Mm(WidthForDots(d.headDots, d.dpi));
@@ -39,6 +39,8 @@ Driver MakeDriver(const PrinterFamily& family, const PrinterDriver& d)
         driver.rangeMin = d.customMin;
         driver.rangeMax = d.customMax;
     }
+    for (const SettingRow& row : DocumentSettings())
+        driver.documents.push_back(OfferedSetting{&row, row.defaultChoice, row.offered});
     return driver;
 }
 
@@ -74,6 +76,9 @@ const Driver* FindDriver(const char* name)
 
 const OfferedSetting* Driver::Find(const char* keyword) const
 {
+    for (const OfferedSetting& d : documents)
+        if (keyword && std::strcmp(d.row->keyword, keyword) == 0)
+            return &d;
     return family->Offer(keyword);
 }
 

@@ -28,8 +28,12 @@ struct Driver {
     bool roll;               // receipt or pocket printer: roll range instead of custom sizes
     std::vector<MediaSize> media;
     std::string rangeMin, rangeMax; // roll_min_/custom_min_ and max sizes
+    // The settings of documents the application renders (DocumentSettings),
+    // as every driver offers them.
+    std::vector<OfferedSetting> documents;
 
-    // The setting as the driver's PPD offers it, or null.
+    // The setting as the driver's PPD offers it (or, for a document
+    // setting, as the driver does), or null.
     const OfferedSetting* Find(const char* keyword) const;
     // Whether the driver lets people choose the setting (its PPD offers
     // more than one choice).

@@ -8,13 +8,27 @@
 #include <unistd.h>
 
 #include "AppJob.h"
-#include "DocumentCheck.h"
+#include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "JobSettings.h"
 #include "PrinterStatus.h"
 #include "TestPage.h"
 
 namespace bandrill_app {
+
+// The printer's driver. PAPPL 1.3.1 keeps the name "auto" for a printer
+// whose driver was detected; its make and model is the driver's then.
+const Driver* DriverOf(pappl_printer_t* printer)
+{
+    if (const Driver* d = FindDriver(papplPrinterGetDriverName(printer)))
+        return d;
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    for (const Driver& d : Drivers())
+        if (std::strcmp(d.description, data.make_and_model) == 0)
+            return &d;
+    return nullptr;
+}
 
 namespace {
 
@@ -52,20 +66,17 @@ void EndJobData(pappl_job_t* job)
 
 bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
-    const Driver* driver = FindDriver(papplPrinterGetDriverName(papplJobGetPrinter(job)));
+    const Driver* driver = DriverOf(papplJobGetPrinter(job));
     if (!driver) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "No printer family for this driver.");
         return false;
     }
-    std::string refused;
-    if (TakeDamaged(job, refused)) {
-        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
-        papplJobSetMessage(job, "%s", refused.c_str());
-        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", refused.c_str());
+    if (!DeviceStartJob(job, device, driver->model))
+        return false;
+    if (!WaitUntilPrinterReady(job, device)) {
+        DeviceEndJob(job, device);
         return false;
     }
-    if (!WaitUntilPrinterReady(job, device))
-        return false;
     CAppJob* aj = new CAppJob(job, device, driver->family->create());
     papplJobSetData(job, aj);
     // A raster document's page count, when it says (PWG TotalPageCount,
@@ -86,6 +97,7 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
         // Released now: PAPPL need not call the end callback after a
         // failed start (and EndJob then finds nothing).
         EndJobData(job);
+        DeviceEndJob(job, device);
         return false;
     }
     return true;
@@ -127,7 +139,7 @@ bool WriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
     return true;
 }
 
-bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
+bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device, unsigned)
 {
     CAppJob* aj = JobOf(job);
     if (!aj)
@@ -141,15 +153,23 @@ bool EndPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
         papplJobSetReasons(job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
         aj->SetCut();
     }
-    // PAPPL counts a page completed when it begins: one not printed whole
-    // (refused, cancelled, or the printer failed) is taken off again.
-    const bool ok = !aj->OutputFailed();
-    if (!printed || !ok)
+    // A page counts as printed once the link has taken all of it.
+    const bool ok = !aj->OutputFailed() && DeviceEndPage(job, device);
+    // PAPPL 1.3.1 counts a streamed raster page completed when it begins,
+    // an image's page once this callback returns true: one not printed
+    // whole (refused, cancelled, or the printer failed) is taken off again
+    // where it is or will be counted.
+    const bool counted = papplJobGetImpressionsCompleted(job) - aj->ImpressionsAtStart() >=
+                         aj->Print().Pages();
+    if ((!printed || !ok) && (counted || ok)) {
         papplJobSetImpressionsCompleted(job, -1);
+        aj->PageTakenOff();
+    }
     return ok;
 }
 
-bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+// Completed only once the printer has taken the last byte.
+bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
 {
     CAppJob* aj = JobOf(job);
     if (!aj)
@@ -163,6 +183,7 @@ bool EndJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
         ok = false;
     }
     EndJobData(job);
+    ok = DeviceEndJob(job, device) && ok;
     return ok;
 }
 
@@ -174,7 +195,13 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the document: %s", strerror(errno));
         return false;
     }
+    const Driver* driver = DriverOf(papplJobGetPrinter(job));
+    if (!DeviceStartJob(job, device, driver ? driver->model : 0)) {
+        close(fd);
+        return false;
+    }
     if (!WaitUntilPrinterReady(job, device)) {
+        DeviceEndJob(job, device);
         close(fd);
         return false;
     }
@@ -184,10 +211,11 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     for (int c = 0; ok && c < copies && !papplJobIsCanceled(job); ++c) {
         lseek(fd, 0, SEEK_SET);
         ssize_t n = 0;
-        // Cancel-Job is seen before each 64 KiB.
+        // A cancelled job stops at the next piece: a printer that reads
+        // slowly would otherwise be sent the rest of a large document.
         while (!papplJobIsCanceled(job) && (n = read(fd, buffer, sizeof buffer)) > 0)
             if (papplDeviceWrite(device, buffer, static_cast<size_t>(n)) < 0) {
-                DeviceFailed(job, errno);
+                DeviceFailed(job, device, errno);
                 ok = false;
                 break;
             }
@@ -195,12 +223,13 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
             ok = false;
     }
     close(fd);
+    ok = DeviceEndJob(job, device) && ok;
     return ok;
 }
 
 const char* TestPage(pappl_printer_t* printer, char* buffer, size_t bufsize)
 {
-    const Driver* driver = FindDriver(papplPrinterGetDriverName(printer));
+    const Driver* driver = DriverOf(printer);
     if (!driver)
         return nullptr;
     return WriteTestPage(*driver, buffer, bufsize) ? buffer : nullptr;

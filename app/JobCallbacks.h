@@ -7,6 +7,11 @@
 
 namespace bandrill_app {
 
+struct Driver;
+
+// The printer's driver, also for a printer added with the driver "auto".
+const Driver* DriverOf(pappl_printer_t* printer);
+
 bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
                unsigned page);

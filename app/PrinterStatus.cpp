@@ -5,12 +5,12 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
 
+#include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "StatusQuery.h"
 
@@ -221,24 +221,12 @@ std::string Waiting(unsigned conditions)
     return "the printer is offline";
 }
 
-// The port a socket:// URI names (9100 by default); 0 for other URIs.
-int SocketPort(const char* uri)
-{
-    char scheme[32], user[256], host[256], resource[256];
-    int port = 0;
-    if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host,
-                        sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK ||
-        std::strcmp(scheme, "socket") != 0)
-        return 0;
-    return port > 0 ? port : 9100;
-}
-
-ssize_t PapplSocketRead(pappl_device_t* device, const char* uri, void* buffer, size_t bytes,
+ssize_t PapplSocketRead(pappl_device_t* device, const char*, void* buffer, size_t bytes,
                         int timeoutMs)
 {
     // PAPPL's network devices begin with their socket. Only a connected
-    // stream socket (to the URI's port) is taken for one: another scheme
-    // of the same name keeps other data.
+    // stream socket is taken for one: another scheme of the same name
+    // keeps other data.
     const int* data = static_cast<const int*>(papplDeviceGetData(device));
     const int fd = data ? *data : -1;
     int type = 0;
@@ -247,13 +235,6 @@ ssize_t PapplSocketRead(pappl_device_t* device, const char* uri, void* buffer, s
     socklen_t peerLen = sizeof peer;
     if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLen) != 0 ||
         type != SOCK_STREAM || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0)
-        return -1;
-    const int port = SocketPort(uri);
-    const int peerPort =
-        peer.ss_family == AF_INET    ? ntohs(reinterpret_cast<sockaddr_in*>(&peer)->sin_port)
-        : peer.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&peer)->sin6_port)
-                                     : -1;
-    if (port && peerPort != port)
         return -1;
     pollfd p{fd, POLLIN, 0};
     int ready;
@@ -271,6 +252,11 @@ ssize_t PapplSocketRead(pappl_device_t* device, const char* uri, void* buffer, s
     return n > 0 ? n : -1;
 }
 
+ssize_t LinkRead(pappl_device_t* device, const char*, void* buffer, size_t bytes, int timeoutMs)
+{
+    return DeviceReadWithin(device, buffer, bytes, timeoutMs);
+}
+
 } // namespace
 
 bool IsTwoWayDevice(const char* uri)
@@ -284,9 +270,12 @@ void SetDeadlineReader(const char* scheme, DeadlineReader reader)
     g_readers[scheme] = reader;
 }
 
-void AddPapplDeadlineReaders()
+void AddDeadlineReaders()
 {
-    for (const char* scheme : {"socket", "dnssd", "snmp"})
+    // The application's links read with a deadline of their own.
+    for (const char* scheme : {"socket", "bt", "serial"})
+        SetDeadlineReader(scheme, LinkRead);
+    for (const char* scheme : {"dnssd", "snmp"})
         SetDeadlineReader(scheme, PapplSocketRead);
 }
 

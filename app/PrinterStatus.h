@@ -39,13 +39,14 @@ void AddStatusAttributes(StatusQueryKind kind, pappl_pr_driver_data_t* data, ipp
 // A read of a device's answer within timeoutMs (0: what is there now): 0
 // when nothing came, -1 on an error. PAPPL's own reads wait up to 10 s,
 // so a status query needs one of these for the device's scheme; devices
-// without one get PAPPL's device status only.
+// without one (PAPPL's USB) get PAPPL's device status only.
 // uri is the device's.
 using DeadlineReader = ssize_t (*)(pappl_device_t* device, const char* uri, void* buffer,
                                    size_t bytes, int timeoutMs);
 void SetDeadlineReader(const char* scheme, DeadlineReader reader);
 
-// Readers for PAPPL's own network devices (socket, dnssd, snmp).
-void AddPapplDeadlineReaders();
+// The readers of the application's links (socket, bt, serial) and of
+// PAPPL's own network devices (dnssd, snmp). Call after AddDeviceSchemes.
+void AddDeadlineReaders();
 
 } // namespace bandrill_app

@@ -12,7 +12,9 @@ std::string WebStrings()
     auto add = [&s](const std::string& key, const std::string& text) {
         s += "\"" + key + "\" = \"" + text + "\";\n";
     };
-    for (const SettingRow& row : PrinterSettings()) {
+    std::vector<SettingRow> rows = DocumentSettings();
+    rows.insert(rows.end(), PrinterSettings().begin(), PrinterSettings().end());
+    for (const SettingRow& row : rows) {
         if (!row.attr)
             continue;
         add(row.attr, row.label);

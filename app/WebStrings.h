@@ -1,5 +1,6 @@
 // The web interface's texts for the vendor attributes: their labels and
-// those of their keyword values, from the settings table.
+// those of their keyword values, from the settings table and the
+// documents' settings.
 #pragma once
 
 #include <string>

@@ -8,15 +8,18 @@
 #include <pappl/pappl.h>
 
 #include "AppSystem.h"
-#include "BluetoothDevice.h"
 #include "Capabilities.h"
+#include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "PrinterStatus.h"
 
 int main(int argc, char* argv[])
 {
-    AddBluetoothScheme();
-    bandrill_app::AddPapplDeadlineReaders();
+    if (const int status = bandrill_app::CheckAddCommand(argc, argv))
+        return status;
+    // Before the main loop: the client commands list devices too.
+    bandrill_app::AddDeviceSchemes();
+    bandrill_app::AddDeadlineReaders();
 
     // PAPPL names its files (state, spool, socket) after the program.
     bandrill_app::AppContext app;
@@ -31,7 +34,7 @@ int main(int argc, char* argv[])
 
     // PAPPL 1.3.1 crashes rendering a page footer it has no text for.
     return papplMainloop(argc, argv, BANDRILL_VERSION, "bandrill printer application",
-                         static_cast<int>(app.drivers.size()), app.drivers.data(), nullptr,
-                         bandrill_app::DriverCallback, nullptr, nullptr, bandrill_app::CreateSystem,
-                         nullptr, &app);
+                         static_cast<int>(app.drivers.size()), app.drivers.data(),
+                         bandrill_app::AutoAddDriver, bandrill_app::DriverCallback, nullptr,
+                         nullptr, bandrill_app::CreateSystem, nullptr, &app);
 }

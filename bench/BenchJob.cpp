@@ -65,7 +65,9 @@ bool WriteJob(const std::string& path, unsigned bpp, unsigned pages, unsigned wi
     for (unsigned p = 0; ok && p < pages + (form.refusedPage ? 1 : 0); ++p) {
         const bool refused = form.refusedPage && p == 1;
         const unsigned depth = refused ? 16 : bpp;
-        const GreyPage page = DrawLabel(width, height, p + 1 - (p > 1 && form.refusedPage));
+        const uint32_t seed = p + 1 - (p > 1 && form.refusedPage);
+        const GreyPage page =
+            form.receipt ? DrawReceipt(width, height, seed) : DrawLabel(width, height, seed);
         std::vector<uint8_t> lines =
             refused ? std::vector<uint8_t>(static_cast<size_t>(BytesPerLine(width, depth)) * height, 0)
                     : Lines(page, bpp, inkHigh);
@@ -76,7 +78,7 @@ bool WriteJob(const std::string& path, unsigned bpp, unsigned pages, unsigned wi
         std::snprintf(h.cupsPageSizeName, sizeof h.cupsPageSizeName, "w%uh%u", width * 72 / dpi,
                       height * 72 / dpi);
         h.HWResolution[0] = h.HWResolution[1] = dpi;
-        h.NumCopies = 1;
+        h.NumCopies = form.copies;
         h.PageSize[0] = width * 72 / dpi;
         h.PageSize[1] = height * 72 / dpi;
         h.ImagingBoundingBox[2] = h.PageSize[0];

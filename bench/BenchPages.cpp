@@ -160,14 +160,20 @@ void Picture(CCanvas& c, long x0, long y0, long x1, long y1, uint32_t seed)
         }
 }
 
-} // namespace
-
-GreyPage DrawLabel(unsigned width, unsigned height, uint32_t seed)
+GreyPage WhitePage(unsigned width, unsigned height)
 {
     GreyPage page;
     page.width = width;
     page.height = height;
     page.pixels.assign(static_cast<size_t>(width) * height, 255);
+    return page;
+}
+
+} // namespace
+
+GreyPage DrawLabel(unsigned width, unsigned height, uint32_t seed)
+{
+    GreyPage page = WhitePage(width, height);
     CCanvas c(page);
     CRandom r(seed);
 
@@ -203,6 +209,41 @@ GreyPage DrawLabel(unsigned width, unsigned height, uint32_t seed)
     // Small print along the bottom.
     Text(c, r, inner, w - inner, std::max(y + h / 3, codeTop + modules * module) + 2 * line, 3,
          std::max(1L, w / 400));
+    return page;
+}
+
+GreyPage DrawReceipt(unsigned width, unsigned height, uint32_t seed)
+{
+    GreyPage page = WhitePage(width, height);
+    CCanvas c(page);
+    CRandom r(seed);
+
+    const long w = width, h = height;
+    const long margin = std::max(4L, w / 48);
+    // A logo, the shop's name in large type, then sections of item lines
+    // in small type (a line of glyphs 14 rows high every 24 rows, as a
+    // receipt's line spacing leaves them) between dashed rules and blank
+    // space, a barcode and the small print; a last rule at the bottom edge
+    // keeps the page its full length.
+    long y = 24;
+    Picture(c, w / 4, y, 3 * w / 4, y + 96, seed);
+    y += 96 + 30;
+    y = Text(c, r, margin, w - margin, y, 2, 3) + 20;
+    while (y + 200 < h) {
+        for (long x = margin; x < w - margin; x += 12)
+            c.Fill(x, y, x + 6, y + 2, 0);
+        y += 30;
+        const unsigned items = 3 + r.Below(6);
+        for (unsigned i = 0; i < items && y + 120 < h; ++i) {
+            Text(c, r, margin, w - margin, y, 1, 2);
+            y += 24;
+        }
+        y += 26;
+    }
+    Barcode(c, r, margin * 3, w - margin * 3, y, y + 60, 2);
+    y += 80;
+    Text(c, r, margin, w - margin, y, 2, 1);
+    c.Fill(0, h - 2, w, h, 0);
     return page;
 }
 

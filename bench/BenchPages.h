@@ -29,6 +29,10 @@ struct GreyPage {
 };
 
 GreyPage DrawLabel(unsigned width, unsigned height, uint32_t seed);
+// A long till receipt: a logo, large and small type, rules, a barcode, and
+// much blank space between its lines and sections (1,734 of the 3,000 rows
+// of a 384 x 3000 page are blank).
+GreyPage DrawReceipt(unsigned width, unsigned height, uint32_t seed);
 
 // Raster lines as CUPS sends them: 8 bits a pixel in colour space W
 // (0 black), or 1 bit a pixel, most significant bit first. One-bit lines are
@@ -44,6 +48,10 @@ struct JobForm {
     int inkHigh = -1;
     // A page of 16 bits a dot, which the filter refuses, after the first.
     bool refusedPage = false;
+    // Receipts (DrawReceipt) instead of labels.
+    bool receipt = false;
+    // The copies the page headers ask the printer for (NumCopies).
+    unsigned copies = 1;
 };
 
 // Writes a job of `pages` labels (seeds 1, 2, ...) to path with libcups.

@@ -3,13 +3,15 @@
 //
 //   bandrill-bench-mkjob OUT.ras [--bpp 1|4|8|24|32] [--pages N] [--width W]
 //                        [--height H] [--dpi D] [--compressed] [--space k|w]
-//                        [--refused]
+//                        [--refused] [--receipt] [--copies N]
 //
 // One-bit jobs are in colour space K (a set bit prints), as label PPDs ask
 // for; 4- and 8-bit jobs are grey in colour space W (0 black), 24-bit jobs
 // RGB, 32-bit jobs RGBA. --space k writes any depth in colour space K, w a
 // one-bit job in W. --refused puts a 16-bit page, which the filter refuses,
-// after the first. Defaults: 20 pages of 812 x 1218 dots at 203 dpi, 1 bit,
+// after the first. --receipt draws long receipts instead of labels.
+// --copies sets the headers' NumCopies (the copies left to the printer).
+// Defaults: 20 pages of 812 x 1218 dots at 203 dpi, 1 bit,
 // uncompressed stream.
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +24,8 @@ int main(int argc, char** argv)
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: %s OUT.ras [--bpp 1|4|8|24|32] [--pages N] [--width W] [--height H] "
-                     "[--dpi D] [--compressed] [--space k|w] [--refused]\n",
+                     "[--dpi D] [--compressed] [--space k|w] [--refused] [--receipt] "
+                     "[--copies N]\n",
                      argv[0]);
         return 2;
     }
@@ -41,10 +44,14 @@ int main(int argc, char** argv)
             target = &height;
         else if (!std::strcmp(argv[i], "--dpi"))
             target = &dpi;
+        else if (!std::strcmp(argv[i], "--copies"))
+            target = &form.copies;
         else if (!std::strcmp(argv[i], "--compressed"))
             compressed = true;
         else if (!std::strcmp(argv[i], "--refused"))
             form.refusedPage = true;
+        else if (!std::strcmp(argv[i], "--receipt"))
+            form.receipt = true;
         else if (!std::strcmp(argv[i], "--space") && i + 1 < argc)
             form.inkHigh = argv[++i][0] == 'k' ? 1 : 0;
         else {

@@ -54,15 +54,22 @@ std::string JobHead(int model, uint8_t flags, const Settings& s)
     size_t index = 0;
     while (index + 1 < families.size() && families[index].model != model)
         ++index;
-    std::string head;
-    head += static_cast<char>(index);
-    head += static_cast<char>(flags);
-    for (const char* keyword : kJobKeywords) {
+    const auto choiceByte = [&s](const char* keyword) {
         uint8_t b = kChoiceAbsent;
         for (const auto& kv : s.choices)
             if (kv.first == keyword)
                 b = JobChoiceByte(kv.second.c_str());
-        head += static_cast<char>(b);
+        return static_cast<char>(b);
+    };
+    std::string head;
+    head += static_cast<char>(index);
+    head += static_cast<char>(flags);
+    for (const char* keyword : kJobKeywords)
+        head += choiceByte(keyword);
+    if (flags & kFlagMoreKeywords) {
+        head += static_cast<char>(kJobMoreKeywordCount);
+        for (const char* keyword : kJobMoreKeywords)
+            head += choiceByte(keyword);
     }
     return head;
 }
@@ -102,6 +109,17 @@ void RasterJobSeeds()
     Settings roll;
     roll.choices = {{"zeMediaTracking", "Roll"}, {"Rotate", "1"}, {"ImageFilter", "7"},
                     {"Darkness", "Default"}, {"zePrintRate", "13"}};
+    // The lean streams, the receipt settings and compression in one pass.
+    Settings lean = label;
+    lean.choices.insert(lean.choices.end(), {{"InkOnly", "True"},
+                                             {"FastCompress", "True"},
+                                             {"ImageCompress", "1"},
+                                             {"BandRows", "3"},
+                                             {"CutFeed", "True"},
+                                             {"SetcCommands", "False"},
+                                             {"ImageBrightness", "-20"}});
+    Settings leanPlain = label;
+    leanPlain.choices.push_back({"InkOnly", "True"});
     Settings recording;
     recording.choices = {{"zeMediaTracking", "Recording"}, {"ImageFilter", "10"}, {"AutoDotted", "1"}};
 
@@ -124,6 +142,8 @@ void RasterJobSeeds()
         Put("raster_job", m + "packed_24bit", JobHead(model, 0, packed) + colour);
         Put("raster_job", m + "cropped_compressed", JobHead(model, 0, cropped) + compressed);
         Put("raster_job", m + "roll_two_pages", JobHead(model, 0, roll) + twoPages);
+        Put("raster_job", m + "lean_two_pages", JobHead(model, kFlagMoreKeywords, lean) + twoPages);
+        Put("raster_job", m + "lean_8bit", JobHead(model, kFlagMoreKeywords, leanPlain) + grey);
     }
     Put("raster_job", "20_label_32bit", JobHead(20, 0, label) + rgba);
     Put("raster_job", "21_100dpi", JobHead(21, 0, label) + RasterBytes({Drawing(40, 24, 8, CUPS_CSPACE_W, 100)}));

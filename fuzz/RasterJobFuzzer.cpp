@@ -11,7 +11,9 @@
 //               bit 2:    an options string follows (length byte, text)
 //               bits 4-7: SIGTERM: 0 none, 1 before the first page header,
 //                         n >= 2 while page n - 1 is being rendered
+//               bit 3:    choices of the newer keywords follow (count byte, choices)
 //   bytes 2-19  one choice per PPD option keyword (see ChoiceFor)
+//   [newer]     when bit 3 is set
 //   [options]   when bit 2 is set
 //   rest        the raster stream, given to the filter as its file argument
 #include <cerrno>
@@ -220,6 +222,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         testing_support::PpdOption option;
         if (ChoiceFor(in.Byte(), kJobKeywords[i], &option))
             ppdModel.options.push_back(option);
+    }
+    if (flags & kFlagMoreKeywords) {
+        const int n = in.Byte();
+        for (int i = 0; i < n && i < kJobMoreKeywordCount; ++i) {
+            testing_support::PpdOption option;
+            if (ChoiceFor(in.Byte(), kJobMoreKeywords[i], &option))
+                ppdModel.options.push_back(option);
+        }
     }
     std::string options;
     if (flags & kFlagOptions) {

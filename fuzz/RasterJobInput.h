@@ -17,6 +17,17 @@ constexpr const char* kJobKeywords[] = {
 };
 constexpr int kJobKeywordCount = sizeof kJobKeywords / sizeof kJobKeywords[0];
 
+// Keywords newer than the fixed head, read when flag bit 3 is set: a count
+// byte, then one choice byte for each of the first that many keywords. New
+// keywords go at the end, so that older inputs keep their meaning. (Not
+// CutMode: a receipt never cut cannot be told by its reader from one cut
+// short, so the stream check could not count its pages.)
+constexpr const char* kJobMoreKeywords[] = {
+    "ImageBrightness", "SetcCommands", "BandRows",     "CutFeed",
+    "CashDrawer",      "InkOnly",      "FastCompress",
+};
+constexpr int kJobMoreKeywordCount = sizeof kJobMoreKeywords / sizeof kJobMoreKeywords[0];
+
 // Choices worth trying on any keyword: the words the settings know, numbers
 // at and past every limit, and words no setting knows.
 constexpr const char* kJobChoices[] = {
@@ -54,6 +65,7 @@ inline uint8_t JobChoiceByte(const char* choice)
 // Flag bits of byte 1.
 constexpr uint8_t kFlagFailingChannel = 3;  // bits 0-1 both set
 constexpr uint8_t kFlagOptions = 4;         // an options string follows
+constexpr uint8_t kFlagMoreKeywords = 8;    // choices of kJobMoreKeywords follow the head
 inline uint8_t CancelFlag(int at) { return static_cast<uint8_t>(at << 4); }
 
 } // namespace fuzz_support

@@ -81,7 +81,7 @@ changelog() {
 }
 changelog bandrill
 
-targets="bandrill bandrill-ppds bandrill-decode"
+targets="bandrill bandrill-ppds bandrill-driver bandrill-decode"
 packages="bandrill:bandrill"
 if [ "$(info printer_app)" = 1 ]; then
     targets="$targets bandrill-printer-app"

@@ -9,13 +9,15 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 
 PACKAGES="
 g++ cmake make pkg-config
-libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev
+libcups2-dev libcupsimage2-dev zlib1g-dev libpng-dev libjpeg-dev
+libpoppler-cpp-dev libfreetype-dev libfontconfig-dev
 libgtest-dev libbenchmark-dev
 clang libclang-rt-14-dev
 cups cups-daemon cups-client cups-filters cups-ppdc cups-ipp-utils
-libpappl-dev chromium
+libpappl-dev libsystemd-dev chromium
+dbus python3-dbusmock iproute2
 libavahi-client-dev libgnutls28-dev libjpeg-dev libpam0g-dev libusb-1.0-0-dev
-ghostscript poppler-utils python3
+ghostscript poppler-utils python3 zbar-tools
 dpkg-dev lintian
 fonts-dejavu-core
 "

@@ -23,6 +23,7 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from appserver import Failure, Server, check, log, run  # noqa: E402
+import documents  # noqa: E402
 
 ARGS = None
 
@@ -41,8 +42,8 @@ def workdir(prefix):
     return d
 
 
-def raster(kind, path, width, height, dpi, pages=1):
-    run([ARGS.raster, kind, path, str(width), str(height), str(dpi), str(pages)])
+def raster(kind, path, width, height, dpi, pages=1, block=1):
+    run([ARGS.raster, kind, path, str(width), str(height), str(dpi), str(pages), str(block)])
     return path
 
 
@@ -91,15 +92,17 @@ def wait_file(path_glob, timeout=30):
 EXPECTED = {
     "tspl-203": ("203dpi", "om_30x20-label_30x20mm", "om_50x30-label_50x30mm",
                  "continuous,gap,mark", "16", "2540-30480",
-                 ["bandrill-print-method", "bandrill-setc", "bandrill-compress", "bandrill-darkness"],
+                 ["bandrill-print-method", "bandrill-setc", "bandrill-compress", "bandrill-darkness",
+                  "bandrill-ink-only", "bandrill-fast-compress"],
                  ["bandrill-cut-mode", "bandrill-band-rows"]),
     "tspl-300": ("300dpi", "om_30x20-label_30x20mm", "om_50x30-label_50x30mm",
                  "continuous,gap,mark", "16", "2540-30480", ["bandrill-adjust-vertical"], []),
     "escpos-58": ("203dpi", "om_roll58-50_48.05x50mm", "om_roll58-100_48.05x100mm",
                   "continuous", None, None,
                   ["bandrill-cut-mode", "bandrill-cut-feed", "bandrill-cash-drawer",
-                   "bandrill-band-rows"],
-                  ["bandrill-darkness", "bandrill-setc", "bandrill-compress"]),
+                   "bandrill-band-rows", "bandrill-ink-only"],
+                  ["bandrill-darkness", "bandrill-setc", "bandrill-compress",
+                   "bandrill-fast-compress"]),
     "escpos-80": ("203dpi", "om_roll80-50_72.08x50mm", "om_roll80-100_72.08x100mm",
                   "continuous", None, None, ["bandrill-cash-drawer"], []),
     "cpcl": ("203dpi", "om_30x20-label_30x20mm", "om_50x30-label_50x30mm",
@@ -107,7 +110,7 @@ EXPECTED = {
              ["bandrill-feed-offset", "bandrill-media-tracking"]),
     "paperang": ("203dpi", "om_roll58-50_48.05x50mm", "om_roll58-100_48.05x100mm",
                  "continuous", None, None, ["bandrill-halftone", "bandrill-crop-bottom"],
-                 ["bandrill-feed-offset", "bandrill-darkness"]),
+                 ["bandrill-feed-offset", "bandrill-darkness", "bandrill-ink-only"]),
     "peripage-384": ("203dpi", "om_roll58-50_48.05x50mm", "om_roll58-100_48.05x100mm",
                      "continuous,gap,mark", "6", None,
                      ["bandrill-darkness", "bandrill-band-rows", "bandrill-media-tracking"],
@@ -149,9 +152,14 @@ def case_attributes():
             check(a.get("pwg-raster-document-type-supported") == "sgray_8",
                   what + "raster types %r" % a.get("pwg-raster-document-type-supported"))
             fmts = a.get("document-format-supported", "")
-            for f in ("image/pwg-raster", "image/urf", "image/png", "image/jpeg",
-                      "application/vnd.bandrill-" + DRIVERS[d][1]):
+            for f in ("image/pwg-raster", "image/urf", "image/png", "image/jpeg", "application/pdf",
+                      "text/plain", "application/vnd.bandrill-" + DRIVERS[d][1]):
                 check(f in fmts, what + "%s not in document-format-supported %s" % (f, fmts))
+            # Documents the app renders: fitted from their printed part.
+            check(a.get("bandrill-fit-supported") == "none,fit,crop-to-ink" and
+                  a.get("bandrill-fit-default") == "crop-to-ink",
+                  what + "bandrill-fit %r, default %r" % (a.get("bandrill-fit-supported"),
+                                                           a.get("bandrill-fit-default")))
             for v in has:
                 check(v + "-supported" in a and v + "-default" in a, what + "no %s" % v)
             for v in lacks:
@@ -172,8 +180,9 @@ PWG_CASES = [
      "CropEdgeBottom=0"),
     ("tspl-300", 590, 354, 300, 1,
      [("keyword", "bandrill-halftone", "threshold"), ("integer", "bandrill-threshold", "96"),
-      ("keyword", "bandrill-rotate", "rotate-180"), ("keyword", "bandrill-compress", "on")],
-     "ImageFilter=0 Threshold=96 Rotate=1 ImageCompress=1"),
+      ("keyword", "bandrill-rotate", "rotate-180"), ("keyword", "bandrill-compress", "on"),
+      ("boolean", "bandrill-fast-compress", "false")],
+     "ImageFilter=0 Threshold=96 Rotate=1 ImageCompress=1 FastCompress=False"),
     ("escpos-58", 384, 300, 203, 2,
      [("keyword", "bandrill-halftone", "burkes"), ("integer", "bandrill-crop-bottom", "0"),
       ("integer", "bandrill-feed-offset", "10")],
@@ -184,8 +193,8 @@ PWG_CASES = [
      "ImageFilter=1 Contrast=40 CropEdgeBottom=-1"),
     ("cpcl", 400, 240, 203, 1,
      [("keyword", "bandrill-halftone", "bayer-8x8"),
-      ("integer", "bandrill-adjust-horizontal", "1")],
-     "ImageFilter=9 AdjustHoriaontal=1"),
+      ("integer", "bandrill-adjust-horizontal", "1"), ("boolean", "bandrill-ink-only", "false")],
+     "ImageFilter=9 AdjustHorizontal=1 InkOnly=False"),
     ("paperang", 384, 200, 203, 2,
      [("keyword", "bandrill-halftone", "burkes"), ("integer", "bandrill-crop-bottom", "0"),
       ("enum", "orientation-requested", "4")],
@@ -476,6 +485,227 @@ def case_faults():
         log("Bluetooth: %s" % said)
 
 
+# ---------------------------------------------------------------- PDF
+
+LABEL_4X6 = [("keyword", "media", "oe_4x6-label_4x6in")]
+
+
+def decoded_page(data, work, name):
+    """The one page of a stream, as bandrill-decode draws it: (width, height, rows, png path)."""
+    rc, listing, pngs = decode(data, work, name)
+    check(rc == 0 and len(pngs) == 1, "%s: decode %d, %d pages\n%s" % (name, rc, len(pngs), listing[-1500:]))
+    w, h, rows = documents.read_png(pngs[0])
+    return w, h, rows, pngs[0]
+
+
+def scanned(png):
+    """What zbarimg reads on the page, "" when nothing."""
+    res = subprocess.run(["zbarimg", "-q", "--raw", png], stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL)
+    return res.stdout.decode(errors="replace").strip()
+
+
+def check_straight_bars(rows, name):
+    """The barcode's rows (the longest stretch of rows crossing 40 bars or
+    more) are the same dots from its first row to its last: no bar leans,
+    breaks or wanders."""
+    stretches, start = [], None
+    for y, r in enumerate(rows + [b""]):
+        many = documents.black_runs(r) >= 40
+        if many and start is None:
+            start = y
+        elif not many and start is not None:
+            stretches.append(rows[start:y])
+            start = None
+    band = max(stretches, key=len) if stretches else []
+    check(len(band) >= 200, "%s: only %d rows cross the bars" % (name, len(band)))
+    check(all(r == band[0] for r in band), "%s: the bars are not straight" % name)
+
+
+def case_pdf():
+    if not shutil.which("zbarimg"):
+        log("SKIP: no zbarimg (zbar-tools)")
+        sys.exit(77)
+    work = workdir("bandrill-app-pdf-")
+    with Server(ARGS.app) as srv:
+        srv.add("labels", "tspl-203")
+        srv.add("receipts", "escpos-58")
+
+        # The same pixels as PDF and as raster: the app's stream is the
+        # filter's, settings and all (the PDF's images are drawn dot for dot).
+        for d, driver, w, h, pages, block, attrs, options in (
+                ("receipts", "escpos-58", 384, 240, 2, 4,
+                 [("keyword", "bandrill-halftone", "stucki"), ("integer", "bandrill-crop-bottom", "0")],
+                 "ImageFilter=4 CropEdgeBottom=0"),
+                ("labels", "tspl-203", 812, 1218, 1, 7, LABEL_4X6, "")):
+            pdf = raster("pdf", os.path.join(work, d + ".pdf"), w, h, 203, pages, block)
+            ras = raster("cups", os.path.join(work, d + ".ras"), w, h, 203, pages, block)
+            job = srv.print_job(d, pdf, "application/pdf", attrs)
+            info = srv.wait_job(d, job)
+            check(info.get("job-state") == "completed", "%s PDF: %s" % (d, info))
+            check(info.get("job-impressions-completed") == str(pages), "%s PDF: %s" % (d, info))
+            got, want = srv.read_output(d), run_filter(driver, ras, options)
+            check(got == want, "%s: the PDF's stream (%d bytes) differs from the filter's for the "
+                  "same raster (%d bytes)" % (d, len(got), len(want)))
+        log("PDF pages print the filter's bytes for the same pixels")
+
+        # Shipping labels: a 4 x 6 label in the top left corner of a Letter
+        # page, upright and lying; and a 4 x 6 page, which prints 1:1.
+        # IPP's print-scaling counts only when the job names no bandrill-fit.
+        as_is = [("keyword", "bandrill-fit", "none")]
+        scaling_none = [("keyword", "print-scaling", "none")]
+        for name, page, label, asked, fills in (
+                ("letter-label", (612, 792), (288, 432), [], True),
+                ("letter-wide", (612, 792), (432, 288), [], True),
+                ("label-4x6", (288, 432), (288, 432), [], False),
+                ("letter-as-is", (612, 792), (288, 432), as_is, False),
+                ("letter-scaling-none", (612, 792), (288, 432), scaling_none, False),
+                ("letter-fit-over-scaling", (612, 792), (288, 432),
+                 scaling_none + [("keyword", "bandrill-fit", "crop-to-ink")], True)):
+            pdf = documents.label_pdf(os.path.join(work, name + ".pdf"), page[0], page[1], *label)
+            job = srv.print_job("labels", pdf, "application/pdf", LABEL_4X6 + asked)
+            info = srv.wait_job("labels", job)
+            check(info.get("job-state") == "completed", "%s: %s" % (name, info))
+            w, h, rows, png = decoded_page(srv.read_output("labels"), work, name)
+            rows = [r[:812] for r in rows[:1218]]
+            x0, y0, x1, y1 = documents.ink_box(rows)
+            read = scanned(png)
+            check(read == documents.TRACKING_NUMBER, "%s: the barcode reads %r" % (name, read))
+            if fills:
+                # The label's ink fills the label.
+                check(x1 - x0 + 1 >= 0.9 * 812 and y1 - y0 + 1 >= 0.9 * 1218,
+                      "%s: the ink takes %dx%d dots of 812x1218" % (name, x1 - x0 + 1, y1 - y0 + 1))
+            else:
+                # As it is: its frame where the page has it, at 203 dpi.
+                inset = documents.FRAME_INSET * 203 / 72
+                for got, want in ((x0, inset), (y0, inset), (x1, 812 - inset), (y1, 1218 - inset)):
+                    check(abs(got - want) <= 2, "%s: ink box %r, the page's at %.1f dots in"
+                          % (name, (x0, y0, x1, y1), inset))
+            check_straight_bars(rows if name != "letter-wide" else documents.columns(rows), name)
+            log("%s: %dx%d dots of ink on the label, the barcode reads" % (name, x1 - x0 + 1, y1 - y0 + 1))
+
+        # A roll takes the length of what it prints, not the roll's 100 mm:
+        # the whole Letter page 384 dots wide is 497 dots long; the label's
+        # ink (3.8 x 5.8 in) 384 dots wide, 586. The page's blank rows are
+        # sent as rows here (no ink-only feeds, the page's own top), so the
+        # decoded page is the page's length.
+        pdf = documents.label_pdf(os.path.join(work, "roll.pdf"), 612, 792, 288, 432)
+        for fit, length in (("fit", 497), ("crop-to-ink", 586)):
+            job = srv.print_job("receipts", pdf, "application/pdf",
+                                [("integer", "bandrill-crop-bottom", "0"), ("keyword", "bandrill-fit", fit),
+                                 ("boolean", "bandrill-ink-only", "false"),
+                                 ("integer", "bandrill-top-margin", "-1")])
+            check(srv.wait_job("receipts", job).get("job-state") == "completed", "Letter on a roll")
+            w, h, rows, png = decoded_page(srv.read_output("receipts"), work, "roll-" + fit)
+            check(w == 384 and abs(h - length) <= 1, "Letter on a roll, %s: %dx%d dots" % (fit, w, h))
+            log("Letter page on a 58 mm roll, %s: %dx%d dots" % (fit, w, h))
+
+
+# ---------------------------------------------------------------- documents
+
+def submit(srv, printer, path, *options):
+    """The command line's submit: the job's id."""
+    out = srv.cli("submit", "-d", printer, *options, path).stdout.decode()
+    m = re.search(r"-(\d+)\s*$", out)
+    check(m is not None, "submit printed %r" % out)
+    return int(m.group(1))
+
+
+def case_documents():
+    work = workdir("bandrill-app-documents-")
+    with Server(ARGS.app) as srv:
+        srv.add("r58", "escpos-58")
+        srv.add("r80", "escpos-80")
+        srv.add("labels", "tspl-203")
+
+        # A JPEG without a JFIF or Exif header (FF D8 FF DB), sent without a
+        # format: known by its content; on a roll it starts at once and is
+        # as long as it is.
+        jfif = os.path.join(work, "jfif.jpg")
+        run(["gs", "-q", "-dNOPAUSE", "-dBATCH", "-dSAFER", "-sDEVICE=jpeggray", "-r60",
+             "-sOutputFile=" + jfif, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                  "..", "..", "samples", "sample.pdf")])
+        with open(jfif, "rb") as f:
+            data = f.read()
+        # Its application segments (JFIF, ICC profile) taken out.
+        bare, pos = data[:2], 2
+        while data[pos] == 0xFF and 0xE0 <= data[pos + 1] <= 0xEF:
+            pos += 2 + struct.unpack(">H", data[pos + 2:pos + 4])[0]
+        bare += data[pos:]
+        check(bare[:4] == b"\xff\xd8\xff\xdb", "the bare JPEG starts %r" % bare[:4])
+        jpeg = os.path.join(work, "bare.jpg")
+        with open(jpeg, "wb") as f:
+            f.write(bare)
+        job = submit(srv, "r58", jpeg)
+        info = srv.wait_job("r58", job)
+        check(info.get("job-state") == "completed", "bare JPEG by submit: %s" % info)
+        w, h, rows, _ = decoded_page(srv.read_output("r58"), work, "jpeg")
+        x0, y0, x1, y1 = documents.ink_box(rows)
+        check(w == 384 and 225 <= h <= 235 and y0 <= 2 and y1 >= h - 3,
+              "bare JPEG: %dx%d dots, ink %r" % (w, h, (x0, y0, x1, y1)))
+        log("JPEG without JFIF by submit: printed, %dx%d dots, ink from row %d" % (w, h, y0))
+
+        # A PNG on a roll: as long as it is, from its first row.
+        png = make_png(os.path.join(work, "p.png"), 300, 200)
+        job = srv.print_job("r58", png, "image/png", [("integer", "bandrill-crop-bottom", "0")])
+        check(srv.wait_job("r58", job).get("job-state") == "completed", "PNG on a roll")
+        png_stream = srv.read_output("r58")
+        w, h, rows, _ = decoded_page(png_stream, work, "png")
+        check((w, h) == (384, 256) and documents.ink_box(rows)[1] == 0,
+              "PNG on a roll: %dx%d dots, ink %r" % (w, h, documents.ink_box(rows)))
+
+        # Whatever the client calls them: the same bytes as when named right.
+        pdf = documents.label_pdf(os.path.join(work, "l.pdf"), 288, 432, 288, 432)
+        job = srv.print_job("labels", pdf, "application/pdf", LABEL_4X6)
+        srv.wait_job("labels", job)
+        pdf_stream = srv.read_output("labels")
+        job = srv.print_job("r58", jpeg, "image/jpeg")
+        srv.wait_job("r58", job)
+        jpeg_stream = srv.read_output("r58")
+        for printer, path, said, want, attrs in (
+                ("r58", png, "image/jpeg", png_stream, [("integer", "bandrill-crop-bottom", "0")]),
+                ("r58", jpeg, "image/png", jpeg_stream, []),
+                ("labels", pdf, "image/png", pdf_stream, LABEL_4X6),
+                ("r58", jpeg, "application/octet-stream", jpeg_stream, [])):
+            job = srv.print_job(printer, path, said, attrs)
+            info = srv.wait_job(printer, job)
+            check(info.get("job-state") == "completed", "%s sent as %s: %s" % (path, said, info))
+            check(srv.read_output(printer) == want, "%s sent as %s: other bytes" % (path, said))
+        log("PNG, JPEG and PDF sent as another format: printed as what they are")
+
+        # Plain text at the roll's width: 32 columns on 58 mm, 48 on 80 mm.
+        text = os.path.join(work, "receipt.txt")
+        with open(text, "w") as f:
+            f.write("0123456789" * 4 + "\n")
+        for printer, lines in (("r58", [(360, 384), (80, 100)]), ("r80", [(460, 490)])):
+            job = submit(srv, printer, text)
+            info = srv.wait_job(printer, job)
+            check(info.get("job-state") == "completed", "text on %s: %s" % (printer, info))
+            w, h, rows, _ = decoded_page(srv.read_output(printer), work, "text-" + printer)
+            bands = documents.text_bands(rows)
+            check(len(bands) == len(lines), "text on %s: %d lines %r" % (printer, len(bands), bands))
+            for (y0, y1, x0, x1), (lo, hi) in zip(bands, lines):
+                check(lo <= x1 - x0 + 1 <= hi and y1 - y0 + 1 >= 14,
+                      "text on %s: a line %d dots wide, %d high" % (printer, x1 - x0 + 1, y1 - y0 + 1))
+        log("text: 40 digits take two lines on 58 mm and one on 80 mm")
+
+        # PDF by submit; and a file of no format the printer takes: aborted,
+        # and the job says why.
+        job = submit(srv, "labels", pdf, "-o", "media=oe_4x6-label_4x6in")
+        check(srv.wait_job("labels", job).get("job-state") == "completed", "PDF by submit")
+        check(srv.read_output("labels") == pdf_stream, "PDF by submit: other bytes")
+        junk = os.path.join(work, "junk.bin")
+        with open(junk, "wb") as f:
+            f.write(bytes(range(256)) * 4)
+        job = submit(srv, "r58", junk)
+        info = srv.wait_job("r58", job)
+        check(info.get("job-state") == "aborted" and
+              "document-format-error" in info.get("job-state-reasons", "") and
+              "it prints PDF" in info.get("job-state-message", ""), "junk: %s" % info)
+        check(all(os.path.getsize(f) == 0 for f in srv.outputs("r58")), "junk was sent")
+        log("junk by submit: aborted (%s)" % info.get("job-state-message"))
+
+
 # ---------------------------------------------------------------- web
 
 class Browser:
@@ -555,6 +785,19 @@ class Browser:
         os.close(self.out_r)
 
 
+def test_page(browser, srv, printer):
+    """The stream of the test page printed from the printer's web page."""
+    browser.open("http://localhost:%d/%s/" % (srv.port, printer))
+    browser.wait("document.readyState == 'complete' && "
+                 "!!document.querySelector('input[value=\"print-test-page\"]')")
+    browser.eval("document.querySelector('input[value=\"print-test-page\"]').form.submit(); true")
+    wait_file(os.path.join(srv.printers[printer], "*.prn"))
+    deadline = time.time() + 30
+    while srv.active_jobs(printer) and time.time() < deadline:
+        time.sleep(0.2)
+    return srv.read_output(printer)
+
+
 def case_web():
     chromium = shutil.which("chromium")
     if not chromium:
@@ -563,6 +806,7 @@ def case_web():
     work = workdir("bandrill-app-web-")
     with Server(ARGS.app) as srv:
         srv.add("labels", "tspl-203")
+        srv.add("receipts", "escpos-58")
         browser = Browser(chromium, os.path.join(work, "profile"))
         try:
             browser.open("http://localhost:%d/labels/printing" % srv.port)
@@ -570,7 +814,7 @@ def case_web():
                          "!!document.querySelector('select[name=\"bandrill-halftone\"]')")
             text = browser.eval("document.body.innerText")
             for label in ("Halftoning", "Trim blank bottom", "Vendor SETC commands",
-                          "Stucki", "Print method"):
+                          "Stucki", "Print method", "Fit to label", "Printed part fitted"):
                 check(label in text, "web page: no %r" % label)
             check("bandrill-halftone" not in text, "web page shows raw attribute names")
             browser.eval("document.querySelector('select[name=\"bandrill-halftone\"]').value = "
@@ -581,17 +825,13 @@ def case_web():
                          "document.querySelector('select[name=\"bandrill-halftone\"]').value "
                          "== 'stucki'")
             # The driver's test page, from the printer's page.
-            browser.open("http://localhost:%d/labels/" % srv.port)
-            browser.wait("document.readyState == 'complete' && "
-                         "!!document.querySelector('input[value=\"print-test-page\"]')")
-            browser.eval("document.querySelector('input[value=\"print-test-page\"]').form.submit();"
-                         " true")
-            wait_file(os.path.join(srv.printers["labels"], "*.prn"))
-            deadline = time.time() + 30
-            while srv.active_jobs("labels") and time.time() < deadline:
-                time.sleep(0.2)
-            rc, listing, pngs = decode(srv.read_output("labels"), work, "testpage")
+            rc, listing, pngs = decode(test_page(browser, srv, "labels"), work, "testpage")
             check(rc == 0 and len(pngs) == 1, "test page: decode %d, %r" % (rc, pngs))
+            # A roll's test page starts at the top and is as long as it is
+            # (a square of the head's width), not the roll's 100 mm.
+            w, h, rows, _ = decoded_page(test_page(browser, srv, "receipts"), work, "testpage-roll")
+            check((w, h) == (384, 384) and documents.ink_box(rows)[1] == 0,
+                  "roll test page: %dx%d dots, ink %r" % (w, h, documents.ink_box(rows)))
         finally:
             browser.close()
         a = srv.attributes("labels")
@@ -658,10 +898,14 @@ CASES = {
     "pwg": case_pwg,
     "png_raw": case_png_raw,
     "faults": case_faults,
+    "pdf": case_pdf,
+    "documents": case_documents,
 }
 
 
-def main():
+def main(cases=CASES):
+    """Runs the case the command line names, of cases (the other test
+    scripts of the application hand theirs)."""
     global ARGS
     p = argparse.ArgumentParser()
     p.add_argument("--app", required=True)
@@ -672,14 +916,14 @@ def main():
     p.add_argument("--families", required=True)
     p.add_argument("--cmake", default="")
     p.add_argument("--build", default="")
-    p.add_argument("case", choices=sorted(CASES))
+    p.add_argument("case", choices=sorted(cases))
     ARGS = p.parse_args()
     out = subprocess.run([ARGS.families, "--drivers"], stdout=subprocess.PIPE, check=True)
     for line in out.stdout.decode().splitlines():
         name, model, language, dpi, dots = line.split()
         DRIVERS[name] = (int(model), language, int(dpi), int(dots))
     try:
-        CASES[ARGS.case]()
+        cases[ARGS.case]()
     except Failure as e:
         log("FAIL: %s" % e)
         return 1

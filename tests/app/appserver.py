@@ -41,7 +41,8 @@ class Server:
         self.keep = keep
         self.port = free_port()
         self.log_level = log_level
-        self.env = dict(os.environ, SNAP_COMMON=self.dir)
+        # file:// devices may write into the test's own folder only.
+        self.env = dict(os.environ, SNAP_COMMON=self.dir, BANDRILL_FILE_DEVICE_DIRS=self.dir)
         self.env.update(env or {})
         # Under LeakSanitizer: PAPPL's own leaks are not the application's.
         supp = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")

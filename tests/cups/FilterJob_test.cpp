@@ -219,11 +219,11 @@ TEST_F(FilterJob, SigtermBeforeTheFirstPageFindsNoPages)
     FilterOptions o;
     o.ppdPath = Ppd(21);
     FilterProcess p(o);
-    // The filter has installed its handler once it has read the PPD; it
-    // then blocks reading the first header.
+    // The filter installs its handler once it has read the PPD; it then
+    // blocks reading the first header.
     const std::string stream = RasterBytes({MakeRasterPage(16, 4, 8)});
     ASSERT_TRUE(p.Write(stream.substr(0, 4)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(p.WaitForHandler(SIGTERM));
     p.Signal(SIGTERM);
     ASSERT_TRUE(p.Write(stream.substr(4)));
     FilterResult r = p.Finish();
@@ -253,3 +253,64 @@ TEST_F(FilterJob, SigtermDuringAPageFinishesThatPageOnly)
 }
 
 } // namespace
+
+// Copies: a PPD that says the printer makes them (*cupsManualCopies: False)
+// gets them from the back end, counted by the first page header (or the
+// copies argument where the header leaves NumCopies unset); any other PPD
+// prints each page once, as CUPS's converters made the copies.
+TEST_F(FilterJob, CopiesAreMadeByThePrinterOnlyWhenThePpdSaysSo)
+{
+    const struct {
+        const char* manualCopies; // the attribute's value; null: none
+        unsigned numCopies;
+        bool collate;
+        int pages;
+        const char* copiesArgument;
+        std::string expected; // the PRINT lines, in order
+    } cases[] = {
+        {nullptr, 3, false, 1, "3", "PRINT 1,1\r\n"},
+        {"True", 3, false, 1, "3", "PRINT 1,1\r\n"},
+        {"False", 3, false, 1, "1", "PRINT 1,3\r\n"},
+        {"False", 3, true, 1, "3", "PRINT 1,3\r\n"},
+        {"False", 0, false, 1, "4", "PRINT 1,4\r\n"},
+        {"False", 1, false, 1, "3", "PRINT 1,1\r\n"},
+        {"False", 2, false, 2, "2", "PRINT 1,2\r\nPRINT 1,2\r\n"},
+        {"False", 2, true, 2, "2", "PRINT 1,1\r\nPRINT 1,1\r\nPRINT 1,1\r\nPRINT 1,1\r\n"},
+        {"False", 100000, false, 1, "1", "PRINT 1,9999\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.manualCopies ? c.manualCopies : "no attribute") + ", " +
+                     std::to_string(c.numCopies) + (c.collate ? " collated" : "") + ", " +
+                     std::to_string(c.pages) + " pages");
+        PpdModel ppdModel;
+        ppdModel.personality = "TSPL";
+        ppdModel.manualCopies = c.manualCopies ? c.manualCopies : "";
+        std::vector<RasterPage> pages;
+        for (int i = 0; i < c.pages; ++i) {
+            RasterPage page = MakeRasterPage(16, 4, 8);
+            SetRasterPixel(page, static_cast<unsigned>(i), 1, 0);
+            page.header.NumCopies = c.numCopies;
+            page.header.Collate = c.collate ? CUPS_TRUE : CUPS_FALSE;
+            pages.push_back(page);
+        }
+        FilterOptions o;
+        o.ppdPath = WritePpd(dir.Path("copies.ppd"), ppdModel);
+        o.args = {"1", "user", "title", c.copiesArgument, "", Raster(pages)};
+        FilterResult r = RunFilter(o);
+        EXPECT_EQ(r.status, 0);
+        std::string prints;
+        for (size_t at = r.out.find("PRINT "); at != std::string::npos;
+             at = r.out.find("PRINT ", at + 1))
+            prints += r.out.substr(at, r.out.find("\r\n", at) + 2 - at);
+        EXPECT_EQ(prints, c.expected);
+        // The printer gets each page's bitmap once, however it makes the copies.
+        size_t bitmaps = 0;
+        for (size_t at = r.out.find("BITMAP "); at != std::string::npos;
+             at = r.out.find("BITMAP ", at + 1))
+            ++bitmaps;
+        const bool collatedSets =
+            c.manualCopies && std::string(c.manualCopies) == "False" && c.collate && c.pages > 1;
+        EXPECT_EQ(bitmaps, static_cast<size_t>(c.pages) * (collatedSets ? c.numCopies : 1));
+        EXPECT_EQ(r.err, c.pages == 1 ? PageMessages(1) : PageMessages(1) + PageMessages(2));
+    }
+}

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FilterRunner.h"
@@ -134,6 +135,120 @@ TEST_F(LabelOptions, ImageBrightnessIsTheBrightnessWhenThePpdHasIt)
          with({{"Brightness", "0", {"40"}}, {"ImageBrightness", "0", {"40"}}}), "Brightness=40", plain},
     };
     ExpectPrints(cases);
+}
+
+// The setup lines of the first label between REFERENCE and OFFSET: the
+// position and the media commands.
+std::string PositionAndMedia(const std::string& out)
+{
+    const size_t from = out.find("REFERENCE ");
+    const size_t to = out.find("OFFSET ");
+    return from == std::string::npos || to == std::string::npos ? "" : out.substr(from, to - from);
+}
+
+// Position and media lines by keyword. A PPD without the fine offsets
+// gets REFERENCE as always (the 8 mm steps, negative ones too); with them
+// the steps and the offset add up in dots, REFERENCE takes no negative
+// part, and the fine vertical offset is SHIFT's (203 dpi: 0.25 mm is 2
+// dots). GAP and BLINE carry the heights where given.
+TEST_F(LabelOptions, PositionAndMediaLines)
+{
+    const struct {
+        const char* what;
+        std::vector<PpdOption> options;
+        const char* jobOptions;
+        const char* lines;
+    } cases[] = {
+        {"none", {}, "", "REFERENCE 0,0\r\nGAP 0 mm,0 mm\r\n"},
+        {"steps only", {{"AdjustHoriaontal", "-1", {}}, {"AdjustVertical", "2", {}}}, "",
+         "REFERENCE -63,127\r\nGAP 0 mm,0 mm\r\n"},
+        {"new spelling", {{"AdjustHorizontal", "1", {"0"}}}, "", "REFERENCE 63,0\r\nGAP 0 mm,0 mm\r\n"},
+        {"fine right", {{"HorizontalOffset", "1.5", {"0"}}}, "", "REFERENCE 12,0\r\nGAP 0 mm,0 mm\r\n"},
+        {"fine right by the job", {{"HorizontalOffset", "0", {"0.25"}}}, "HorizontalOffset=0.25",
+         "REFERENCE 2,0\r\nGAP 0 mm,0 mm\r\n"},
+        {"steps and fine add up",
+         {{"AdjustHorizontal", "1", {}}, {"HorizontalOffset", "-0.75", {}}, {"AdjustVertical", "1", {}}},
+         "", "REFERENCE 57,63\r\nGAP 0 mm,0 mm\r\n"},
+        {"fine down and up", {{"VerticalOffset", "-1.25", {}}}, "",
+         "REFERENCE 0,0\r\nSHIFT -10\r\nGAP 0 mm,0 mm\r\n"},
+        {"fine vertical 0 resets the shift", {{"VerticalOffset", "0", {}}}, "",
+         "REFERENCE 0,0\r\nSHIFT 0\r\nGAP 0 mm,0 mm\r\n"},
+        {"negative steps with fine offsets move the image",
+         {{"AdjustHorizontal", "-1", {}}, {"AdjustVertical", "-1", {}}, {"VerticalOffset", "10", {}}},
+         "", "REFERENCE 0,0\r\nSHIFT 80\r\nGAP 0 mm,0 mm\r\n"},
+        {"gap as always", {{"zeMediaTracking", "Gap", {}}}, "", "REFERENCE 0,0\r\nGAP 3 mm,0 mm\r\n"},
+        {"gap height", {{"zeMediaTracking", "Gap", {}}, {"GapHeight", "2", {"3"}}}, "",
+         "REFERENCE 0,0\r\nGAP 2 mm,0 mm\r\n"},
+        {"gap height by the job", {{"zeMediaTracking", "Gap", {}}, {"GapHeight", "3", {"5"}}},
+         "GapHeight=5", "REFERENCE 0,0\r\nGAP 5 mm,0 mm\r\n"},
+        {"black mark as always", {{"zeMediaTracking", "BLine", {}}}, "",
+         "REFERENCE 0,0\r\nBLINE 0 mm,0 mm\r\n"},
+        {"mark height", {{"zeMediaTracking", "BLine", {}}, {"MarkHeight", "3", {}}, {"GapHeight", "2", {}}},
+         "", "REFERENCE 0,0\r\nBLINE 3 mm,0 mm\r\n"},
+        {"heights on continuous paper", {{"GapHeight", "2", {}}, {"MarkHeight", "4", {}}}, "",
+         "REFERENCE 0,0\r\nGAP 0 mm,0 mm\r\n"},
+        {"heights on perforated paper",
+         {{"zeMediaTracking", "Perforated", {}}, {"GapHeight", "2", {}}, {"MarkHeight", "4", {}}}, "",
+         "REFERENCE 0,0\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string out = Print(c.options, c.jobOptions);
+        EXPECT_EQ(PositionAndMedia(out), c.lines);
+        // Both labels carry the same lines.
+        EXPECT_EQ(PositionAndMedia(out.substr(out.find("PRINT 1,1"))), c.lines);
+    }
+}
+
+// Where no printer command moves the image that way, the image moves: the
+// label's one dot at (3, 3), on TSPL and CPCL.
+TEST_F(LabelOptions, OffsetsNoCommandTakesMoveTheImage)
+{
+    const struct {
+        const char* what;
+        int model;
+        std::vector<PpdOption> options;
+        const char* header;  // the CPCL header line's start, or null
+        int x, y;            // where the dot is printed
+    } cases[] = {
+        {"TSPL, none", 20, {}, nullptr, 3, 3},
+        {"TSPL, left 0.25 mm", 20, {{"HorizontalOffset", "-0.25", {}}}, nullptr, 1, 3},
+        {"TSPL, right 0.25 mm: REFERENCE", 20, {{"HorizontalOffset", "0.25", {}}}, nullptr, 3, 3},
+        {"TSPL, down: SHIFT", 20, {{"VerticalOffset", "0.25", {}}}, nullptr, 3, 3},
+        {"TSPL, up 8 mm in steps", 20,
+         {{"AdjustVertical", "-1", {}}, {"HorizontalOffset", "0", {}}}, nullptr, -1, -1},
+        {"CPCL, none", 22, {}, "! 0 200 200 16 1\r\n", 3, 3},
+        {"CPCL, right 1 mm: header", 22, {{"HorizontalOffset", "1", {}}}, "! 8 200 200 16 1\r\n", 3, 3},
+        {"CPCL, a step less 0.5 mm", 22, {{"AdjustHorizontal", "1", {}}, {"HorizontalOffset", "-0.5", {}}},
+         "! 60 200 200 16 1\r\n", 3, 3},
+        {"CPCL, left 0.25 mm", 22, {{"HorizontalOffset", "-0.25", {}}}, "! 0 200 200 16 1\r\n", 1, 3},
+        {"CPCL, down 0.5 mm", 22, {{"VerticalOffset", "0.5", {}}}, "! 0 200 200 16 1\r\n", 3, 7},
+        {"CPCL, up 0.25 mm", 22, {{"VerticalOffset", "-0.25", {}}}, "! 0 200 200 16 1\r\n", 3, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string out = Print(c.options, "", c.model);
+        if (c.header) {
+            EXPECT_EQ(out.rfind(c.header, 0), 0u) << out.substr(0, 24);
+        }
+        NS_DECODE::tagDecodeResult decoded;
+        const auto* data = reinterpret_cast<const unsigned char*>(out.data());
+        ASSERT_TRUE(c.model == 20 ? NS_DECODE::DecodeTSPL(data, out.size(), decoded)
+                                  : NS_DECODE::DecodeCPCL(data, out.size(), decoded))
+            << decoded.strError;
+        ASSERT_EQ(decoded.vPages.size(), 2u);
+        const NS_DECODE::tagDecodedPage& label = decoded.vPages[0];
+        std::vector<std::pair<int, int>> ink;
+        for (int y = 0; y < label.iHeight; ++y)
+            for (int x = 0; x < label.iWidth; ++x)
+                if (label.IsInk(x, y))
+                    ink.push_back({x, y});
+        if (c.x < 0) {
+            EXPECT_TRUE(ink.empty());
+        } else {
+            EXPECT_EQ(ink, (std::vector<std::pair<int, int>>{{c.x, c.y}}));
+        }
+    }
 }
 
 // Ink dots of the pages of a TSPL stream.

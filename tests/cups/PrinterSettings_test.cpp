@@ -69,11 +69,16 @@ struct Settings {
 };
 
 const char* const kKeywords[] = {
-    "MediaMethod",  "AdjustHoriaontal", "AdjustVertical", "zeMediaTracking", "FeedOffset",
-    "Rotate",       "Darkness",         "zePrintRate",    "AutoDotted",      "ImageBrightness",
-    "Brightness",   "Contrast",         "ImageFilter",    "Threshold",       "ImageCompress",
-    "CropEdgeTop",  "CropEdgeBottom",   "CropEdgeLeft",   "CropEdgeRight",   "SetcCommands",
-    "BandRows",     "CutMode",          "CutFeed",        "CashDrawer"};
+    "MediaMethod",      "AdjustHorizontal", "AdjustHoriaontal", "AdjustVertical", "zeMediaTracking",
+    "FeedOffset",       "Rotate",           "Darkness",         "zePrintRate",    "AutoDotted",
+    "ImageBrightness",  "Brightness",       "Contrast",         "ImageFilter",    "Threshold",
+    "ImageCompress",    "CropEdgeTop",      "CropEdgeBottom",   "CropEdgeLeft",   "CropEdgeRight",
+    "SetcCommands",     "BandRows",         "CutMode",          "CutFeed",        "CashDrawer",
+    "InkOnly",          "FastCompress",
+    // after the head width attribute
+    "HorizontalOffset", "VerticalOffset",   "GapHeight",        "MarkHeight",     "TopMargin"};
+// The keywords looked up after the head width attribute.
+const size_t kAfterHeadDots = 5;
 const size_t kKeywordCount = sizeof kKeywords / sizeof kKeywords[0];
 
 TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
@@ -90,9 +95,10 @@ TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
     for (size_t i = 0; i < kKeywordCount; ++i)
         EXPECT_EQ(lookups[i], std::string("GetMarkedOption: ") + kKeywords[i] + " is error");
     EXPECT_TRUE(s.Traced("iLiangdu = 0"));
-    // The print head width is an attribute, looked up last.
-    EXPECT_EQ(s.traces.back(), "FindAttr: bandrillHeadDots is missing");
-    EXPECT_EQ(s.traces.size(), kKeywordCount + 3);
+    // The print head width is an attribute, looked up after the receipt
+    // settings; the keywords that came later follow it.
+    ASSERT_EQ(s.traces.size(), kKeywordCount + 3);
+    EXPECT_EQ(s.traces[s.traces.size() - 1 - kAfterHeadDots], "FindAttr: bandrillHeadDots is missing");
 
     const tagREGSTRUCT& r = s.render.m_reg;
     const tagREGSTRUCTWITHALFTONE& h = s.render.m_regHalftone;
@@ -115,6 +121,8 @@ TEST(PrinterSettings, PpdWithoutKeywordsKeepsDefaultsButDensityAndSpeed)
     EXPECT_FALSE(r.bCutFeed);
     EXPECT_EQ(r.iCashDrawer, CASH_DRAWER_NONE);
     EXPECT_EQ(r.iHeadDots, 0);
+    EXPECT_FALSE(r.bInkOnly);
+    EXPECT_FALSE(h.bFastCompress);
 }
 
 // One keyword with one choice per row: the field it sets and the trace.
@@ -242,6 +250,112 @@ TEST(PrinterSettings, SetcCommandsTakesTrueOrFalse)
     // The job's choice wins over the PPD's default.
     Settings job(Opts{{"SetcCommands", "False", {"True"}}}, "SetcCommands=True");
     EXPECT_TRUE(job.render.m_reg.bSetcCommands);
+}
+
+// AdjustHorizontal, the spelling users type, is read before the first
+// spelling AdjustHoriaontal: the first one with a choice counts.
+TEST(PrinterSettings, AdjustHorizontalBeforeItsFirstSpelling)
+{
+    const struct {
+        const char* what;
+        Opts options;
+        const char* jobOptions;
+        int expected;
+    } rows[] = {
+        {"first spelling only", {{"AdjustHoriaontal", "-2", {}}}, "", -16},
+        {"new spelling only", {{"AdjustHorizontal", "1", {"0"}}}, "", 8},
+        {"new spelling by the job", {{"AdjustHorizontal", "0", {"2"}}}, "AdjustHorizontal=2", 16},
+        {"both", {{"AdjustHoriaontal", "3", {}}, {"AdjustHorizontal", "-1", {}}}, "", -8},
+        {"both, new spelling without a marked choice",
+         {{"AdjustHoriaontal", "3", {}}, {"AdjustHorizontal", "", {"0", "1"}}}, "", 24},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Settings s(row.options, row.jobOptions);
+        EXPECT_EQ(s.render.m_reg.iReference[0], row.expected);
+        EXPECT_TRUE(s.Traced("iReference[0] = " + std::to_string(row.expected)));
+    }
+}
+
+// The fine offsets are millimetres with up to two decimals, stored in
+// hundredths; a text that is no such number, or beyond an inch, keeps the
+// offset as it was (none given: REFERENCE as it always was).
+TEST(PrinterSettings, FineOffsetsAreHundredthsOfAMillimetre)
+{
+    const struct {
+        const char* choice;
+        bool given;
+        int expected;
+    } rows[] = {
+        {"0", true, 0},          {"0.25", true, 25},   {"-1.75", true, -175}, {"+2.5", true, 250},
+        {"10", true, 1000},      {"-10", true, -1000}, {".5", true, 50},      {"25.4", true, 2540},
+        {"25.41", false, 0},     {"-26", false, 0},    {"1.255", false, 0},   {"1,5", false, 0},
+        {"abc", false, 0},       {"-", false, 0},      {"1.2.3", false, 0},   {"99999999999", false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.choice);
+        Settings s(Opts{{"HorizontalOffset", row.choice, {}}, {"VerticalOffset", row.choice, {}}});
+        for (int axis = 0; axis < 2; ++axis) {
+            EXPECT_EQ(s.render.m_reg.bFineOffset[axis], row.given);
+            EXPECT_EQ(s.render.m_reg.iFineOffset[axis], row.expected);
+            EXPECT_TRUE(s.Traced("iFineOffset[" + std::to_string(axis) +
+                                 "] = " + std::to_string(row.expected)));
+        }
+    }
+    Settings none(Opts{});
+    EXPECT_FALSE(none.render.m_reg.bFineOffset[0] || none.render.m_reg.bFineOffset[1]);
+}
+
+// Gap and mark heights and the top margin are stored as given; without
+// their keywords they stay -1 (the media line and the page as they were).
+TEST(PrinterSettings, MediaHeightsAndTopMargin)
+{
+    Settings given(Opts{{"GapHeight", "2", {}}, {"MarkHeight", "4", {}}, {"TopMargin", "3", {}}});
+    EXPECT_EQ(given.render.m_reg.iGapHeight, 2);
+    EXPECT_EQ(given.render.m_reg.iMarkHeight, 4);
+    EXPECT_EQ(given.render.m_reg.iTopMargin, 3);
+    EXPECT_TRUE(given.Traced("iGapHeight = 2"));
+    EXPECT_TRUE(given.Traced("iMarkHeight = 4"));
+    EXPECT_TRUE(given.Traced("iTopMargin = 3"));
+    Settings page(Opts{{"TopMargin", "-1", {}}});
+    EXPECT_EQ(page.render.m_reg.iTopMargin, -1);
+    Settings none(Opts{});
+    EXPECT_EQ(none.render.m_reg.iGapHeight, -1);
+    EXPECT_EQ(none.render.m_reg.iMarkHeight, -1);
+    EXPECT_EQ(none.render.m_reg.iTopMargin, -1);
+}
+
+// The lean-stream switches take True or False; anything else leaves the
+// stream as it always was.
+TEST(PrinterSettings, InkOnlyAndFastCompressTakeTrueOrFalse)
+{
+    const struct {
+        const char* keyword;
+        const char* choice;
+        bool expected;
+        const char* trace;
+    } rows[] = {{"InkOnly", "True", true, "bInkOnly = 1"},
+                {"InkOnly", "False", false, "bInkOnly = 0"},
+                {"InkOnly", "1", false, nullptr},
+                {"FastCompress", "True", true, "bFastCompress = 1"},
+                {"FastCompress", "False", false, "bFastCompress = 0"},
+                {"FastCompress", "Fast", false, nullptr}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.keyword) + "=" + row.choice);
+        Settings s(Opts{{row.keyword, row.choice, {}}});
+        const bool value = std::string(row.keyword) == "InkOnly" ? s.render.m_reg.bInkOnly
+                                                                 : s.render.m_regHalftone.bFastCompress;
+        EXPECT_EQ(value, row.expected);
+        bool traced = false;
+        for (const std::string& t : s.traces)
+            traced |= t.rfind(row.keyword[0] == 'I' ? "bInkOnly = " : "bFastCompress = ", 0) == 0;
+        EXPECT_EQ(traced, row.trace != nullptr);
+        if (row.trace) {
+            EXPECT_TRUE(s.Traced(row.trace));
+        }
+    }
+    Settings job(Opts{{"InkOnly", "False", {"True"}}}, "InkOnly=True");
+    EXPECT_TRUE(job.render.m_reg.bInkOnly);
 }
 
 TEST(PrinterSettings, ReferenceIsStoredTimesEight)

@@ -319,12 +319,124 @@ TEST_F(Receipts, ShortNoteWithBottomCropPrintsOnlyItsLines)
     }
 }
 
+// Which rows of an ESC/POS stream's raster images, stacked, hold ink.
+std::vector<bool> InkRows(const std::vector<EscPosCommand>& cmds)
+{
+    std::vector<bool> rows;
+    for (const EscPosCommand& c : cmds)
+        for (int r = 0; c.name == "raster" && r < c.rows; ++r) {
+            const std::string row = c.data.substr(static_cast<size_t>(r) * c.widthBytes, c.widthBytes);
+            rows.push_back(row.find_first_not_of('\0') != std::string::npos);
+        }
+    return rows;
+}
+
+// Rows from the first ink, then the runs of blank rows between ink, then
+// the blank rows after the last ink.
+std::vector<int> BlankRuns(const std::vector<bool>& rows)
+{
+    std::vector<int> runs;
+    int blank = 0;
+    bool inked = false;
+    for (bool ink : rows) {
+        if (!ink) {
+            ++blank;
+            continue;
+        }
+        if (!inked || blank > 0)
+            runs.push_back(blank);
+        inked = true;
+        blank = 0;
+    }
+    runs.push_back(blank);
+    return runs;
+}
+
+// Three pages of 200 rows with 40 blank rows above two 20-row blocks of
+// ink (rows 40 to 59 and 120 to 139) and 60 below. TopMargin trims the
+// blank above a slip's first ink to the margin; the later pages of the
+// slip keep the document's spacing (60 + 40 rows between pages), only the
+// slip's foot is trimmed. With a cut per page each page is a slip.
+TEST_F(Receipts, TopMarginTrimsTheSlipsTopAndKeepsItsPagesSpacing)
+{
+    RasterPage page = MakeRasterPage(384, 200, 8);
+    for (unsigned y = 0; y < 200; ++y)
+        for (unsigned x = 0; x < 384; x += 2)
+            if ((y >= 40 && y < 60) || (y >= 120 && y < 140))
+                SetRasterPixel(page, x, y, 0);
+    const std::vector<RasterPage> pages = {page, page, page};
+    const std::vector<PpdOption> receipt = {{"ImageFilter", "0", {}}, {"CropEdgeBottom", "-1", {}}};
+    auto with = [&](std::vector<PpdOption> more) {
+        more.insert(more.begin(), receipt.begin(), receipt.end());
+        return more;
+    };
+    // Blank rows before the first ink, between the blocks, after the last
+    // (runs of none left out).
+    const std::vector<int> kTopOff = {0, 60, 100, 60, 100, 60, 0};
+    const std::vector<int> kTwoMm = {16, 60, 100, 60, 100, 60, 0};
+    const std::vector<int> kPerPage = {0, 60, 60, 60, 0};
+    const struct {
+        const char* what;
+        std::vector<PpdOption> options;
+        const char* jobOptions;
+        std::vector<int> runs;
+    } cases[] = {
+        // The foot of each page is trimmed: 40 rows between pages.
+        {"without the keyword, cut per job", with({{"CutMode", "Job", {}}}), "",
+         {40, 60, 40, 60, 40, 60, 0}},
+        {"as the page has it", with({{"CutMode", "Job", {}}, {"TopMargin", "-1", {}}}), "",
+         {40, 60, 40, 60, 40, 60, 0}},
+        {"none above the first ink", with({{"CutMode", "Job", {}}, {"TopMargin", "0", {}}}), "", kTopOff},
+        {"2 mm by the job", with({{"CutMode", "Job", {}}, {"TopMargin", "0", {"2"}}}), "TopMargin=2",
+         kTwoMm},
+        {"margin larger than the blank", with({{"CutMode", "Job", {}}, {"TopMargin", "10", {}}}), "",
+         {40, 60, 100, 60, 100, 60, 0}},
+        {"no cut: one slip", with({{"CutMode", "None", {}}, {"TopMargin", "0", {}}}), "", kTopOff},
+        {"cut per page: a slip each", with({{"CutMode", "Page", {}}, {"TopMargin", "0", {}}}), "",
+         kPerPage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const FilterResult r = Run(21, c.options, {}, pages, c.jobOptions);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<EscPosCommand> cmds;
+        std::string error;
+        ASSERT_TRUE(ParseEscPos(r.out, cmds, error)) << error;
+        EXPECT_EQ(BlankRuns(InkRows(cmds)), c.runs);
+    }
+}
+
+// Turned by 180 degrees the page's foot is its top before turning: the
+// blank the bottom crop took there is the slip's top, and the blank above
+// the page's first ink is what the next page gets back.
+TEST_F(Receipts, TopMarginFollowsTheTurnedPage)
+{
+    RasterPage page = MakeRasterPage(384, 200, 8);
+    for (unsigned y = 30; y < 50; ++y)
+        for (unsigned x = 0; x < 384; x += 2)
+            SetRasterPixel(page, x, y, 0);
+    // Turned: 150 blank rows above the ink, 30 below.
+    const FilterResult r = Run(21,
+                               {{"ImageFilter", "0", {}}, {"CropEdgeTop", "-1", {}}, {"Rotate", "1", {}},
+                                {"CutMode", "Job", {}}, {"TopMargin", "1", {}}},
+                               {}, {page, page});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<EscPosCommand> cmds;
+    std::string error;
+    ASSERT_TRUE(ParseEscPos(r.out, cmds, error)) << error;
+    // 1 mm is 8 rows; the first page's 30 rows below come back above the
+    // second page's 150.
+    EXPECT_EQ(BlankRuns(InkRows(cmds)), (std::vector<int>{8, 180, 0}));
+}
+
 // The same receipts with the PPDs ppd/ builds, their defaults unchanged.
 const std::string kShippedPpds = std::string(BANDRILL_BUILD_DIR) + "/ppd/ppd/";
 
-FilterResult RunShipped(const std::string& ppd, const std::vector<RasterPage>& pages, TempDir& dir)
+FilterResult RunShipped(const std::string& ppd, const std::vector<RasterPage>& pages, TempDir& dir,
+                        const std::string& options = "")
 {
     FilterOptions o;
+    o.args = FilterArgs(options);
     o.ppdPath = kShippedPpds + ppd;
     o.stdinPath = dir.Path("job.ras");
     WriteRaster(o.stdinPath, pages);
@@ -359,6 +471,23 @@ TEST_F(Receipts, ShippedDefaultsPrintThreePagesAsOneSlip)
     for (size_t i = 0; i < lastRaster; ++i)
         EXPECT_NE(cmds[i].name, "feed") << "command " << i;
     EXPECT_TRUE(stacked == rows) << "the bands stacked are not the three pages";
+}
+
+// A queue's job carries print-color-mode and the text preset's cpi and lpi;
+// with them the roll PPD's presets are looked up, and the job must print
+// as it does without them and end cleanly (a sanitizer build fails the run
+// on memory the filter leaves behind).
+TEST_F(Receipts, ShippedPpdPrintsAQueueJobWithPresetOptionsAsAPlainJob)
+{
+    const RasterPage page = PatternPage(384, 200, 2, nullptr);
+    const FilterResult plain = RunShipped("bandrill-escpos-58.ppd", {page}, dir);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    for (const char* options : {"print-color-mode=monochrome cpi=17 lpi=8",
+                                "print-color-mode=color print-quality=4"}) {
+        const FilterResult r = RunShipped("bandrill-escpos-58.ppd", {page}, dir, options);
+        EXPECT_EQ(r.status, 0) << options << "\n" << r.err;
+        EXPECT_TRUE(r.out == plain.out) << options;
+    }
 }
 
 TEST_F(Receipts, ShippedPpdCutsAnEightyMillimetrePageToTheHead)

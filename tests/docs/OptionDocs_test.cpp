@@ -8,6 +8,7 @@
 // change, fails here.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -123,19 +124,36 @@ std::string For(const std::map<std::string, std::string>& texts, const std::stri
     return all == texts.end() ? std::string() : all->second;
 }
 
+// A number of hundredths written as a PPD choice: "-1.75", "0", "0.5".
+std::string Hundredths(int h)
+{
+    std::string t = (h < 0 ? "-" : "") + std::to_string(std::abs(h) / 100);
+    if (const int f = std::abs(h) % 100) {
+        t += "." + std::to_string(f / 10) + (f % 10 ? std::to_string(f % 10) : "");
+    }
+    return t;
+}
+
 // The choices a Choices cell lists: `a`, `b`, `c` to `d`, `e` to `f` in
-// steps of n.
+// steps of n (whole, or with up to two decimals: 0.25).
 std::vector<std::string> Values(const std::string& text)
 {
     std::vector<std::string> values;
-    const std::regex range("`(-?\\d+)` to `(-?\\d+)`(?: in steps of (\\d+))?");
+    const std::regex range("`(-?\\d+)` to `(-?\\d+)`(?: in steps of (\\d+)(?:\\.(\\d\\d?))?)?");
     const std::regex one("`([^`]*)`");
     for (const std::string& piece : Split(text, std::regex(",\\s*"))) {
         std::smatch m;
         if (std::regex_match(piece, m, range)) {
-            const int step = m[3].matched ? std::stoi(m[3]) : 1;
-            for (int v = std::stoi(m[1]); v <= std::stoi(m[2]); v += step)
-                values.push_back(std::to_string(v));
+            // In hundredths.
+            int step = m[3].matched ? 100 * std::stoi(m[3]) : 100;
+            if (m[4].matched)
+                step += std::stoi(m[4]) * (m[4].length() == 1 ? 10 : 1);
+            if (step <= 0) {
+                values.push_back("?" + piece);
+                continue;
+            }
+            for (int v = 100 * std::stoi(m[1]); v <= 100 * std::stoi(m[2]); v += step)
+                values.push_back(Hundredths(v));
         } else if (std::regex_match(piece, m, one)) {
             values.push_back(m[1]);
         } else {
@@ -174,14 +192,17 @@ std::set<std::string> AttributeKeywords()
 // table (no PPD keyword has them).
 const std::set<std::string> kAppAttributes = {"bandrill-status-query"};
 
-// The vendor attributes of the settings some family offers, and the
-// application's own.
+// The vendor attributes of the settings some family offers, those of the
+// documents the printer application renders (every driver has them), and
+// the application's own.
 std::set<std::string> VendorAttributes()
 {
     std::set<std::string> attrs = kAppAttributes;
     for (const SettingRow& row : PrinterSettings())
         if (row.attr && OfferedKeywords().count(row.keyword))
             attrs.insert(row.attr);
+    for (const SettingRow& row : DocumentSettings())
+        attrs.insert(row.attr);
     return attrs;
 }
 
@@ -304,14 +325,16 @@ TEST(OptionDocs, ReadmeVendorAttributesAreTheTables)
             documented.insert(name);
             if (kAppAttributes.count(name))
                 continue;
-            const SettingRow* row = FindSettingByAttr(name.c_str());
+            const SettingRow* document = FindDocumentSettingByAttr(name.c_str());
+            const SettingRow* row = document ? document : FindSettingByAttr(name.c_str());
             ASSERT_NE(row, nullptr) << "not an attribute of the settings table";
-            if (name == names.front()) {
+            if (name == names.front() && !document) {
                 EXPECT_NE(cells[2].find(row->keyword), std::string::npos) << cells[2];
             }
-            // The keyword values offered by some family are listed.
+            // The keyword values offered by some family (by every driver, for
+            // a document's setting) are listed.
             for (const SettingChoice& c : row->choices) {
-                bool offered = false;
+                bool offered = document != nullptr;
                 for (const PrinterFamily& f : PrinterFamilies())
                     if (const OfferedSetting* o = f.Offer(row->keyword))
                         offered |= o->Offers(c.ppd);

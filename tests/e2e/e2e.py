@@ -21,6 +21,11 @@ CASE receipt: a text file of several pages printed to the 58 mm ESC/POS
 queue with one cut per job and a feed to the cutter is one slip, cut once
 at its end.
 
+CASE text: a three-page text receipt printed with no options to the 58
+and 80 mm ESC/POS queues made from the installed PPDs is set at the
+roll's width (32 and 48 columns: one printed line per text line), starts
+with ink on its first row and is one slip cut once.
+
 CASE ppds: the installed PPDs as the scheduler offers them: `lpinfo
 --device-id` suggests the right PPD for typical USB device IDs, and PWG
 media names pick the label sizes.
@@ -84,21 +89,27 @@ def family_cases(family):
         out = []
         for dpi, page in ((203, None), (300, None)):
             size = [] if page is None else [page]
+            # Fine offsets: 0.5 mm right and 1.25 mm up, in dots.
+            right, up = round(0.5 * dpi / 25.4), round(1.25 * dpi / 25.4)
             out.append(("tspl-%d" % dpi, "bandrill-tspl-%d.ppd" % dpi, "tspl", ["Darkness=5"], [
                 # Job options over the queue default; threshold. The vendor
-                # SETC lines (off in the shipped PPDs) asked for.
+                # SETC lines (off in the shipped PPDs) asked for. A gap of
+                # 2 mm and the fine position.
                 Job(SAMPLE_PNG, size + ["zeMediaTracking=Gap", "Darkness=12", "zePrintRate=3",
-                                        "SetcCommands=True"] + thr,
+                                        "SetcCommands=True", "GapHeight=2", "HorizontalOffset=0.5",
+                                        "VerticalOffset=-1.25"] + thr,
                     threshold=128,
-                    present=[b"SET RIBBON OFF\r\n", b"GAP 3 mm,0 mm\r\n", b"DENSITY 12\r\n", b"SPEED 3\r\n",
-                             b"SETC AUTODOTTED OFF\r\n", b",1,"],
+                    present=[b"SET RIBBON OFF\r\n", b"GAP 2 mm,0 mm\r\n", b"DENSITY 12\r\n", b"SPEED 3\r\n",
+                             b"SETC AUTODOTTED OFF\r\n", b",1,",
+                             b"REFERENCE %d,0\r\nSHIFT -%d\r\n" % (right, up)],
                     absent=[b"BLINE"], ends=b"PRINT 1,1\r\n"),
                 # The queue default darkness; no speed; compressed, rotated.
+                # The shipped mark height.
                 Job(SAMPLE_PDF, size + ["zeMediaTracking=BLine", "MediaMethod=Transfer", "ImageCompress=1",
                                         "SetcCommands=True", "AutoDotted=1", "Rotate=1"] + burkes,
                     rotated180=True,
-                    present=[b"SET RIBBON ON\r\n", b"BLINE 0 mm,0 mm\r\n", b"DENSITY 5\r\n",
-                             b"SETC AUTODOTTED ON\r\n"],
+                    present=[b"SET RIBBON ON\r\n", b"BLINE 3 mm,0 mm\r\n", b"DENSITY 5\r\n",
+                             b"SETC AUTODOTTED ON\r\n", b"REFERENCE 0,0\r\nSHIFT 0\r\n"],
                     absent=[b"SPEED", b"GAP "], ends=b"PRINT 1,1\r\n"),
             ]))
         return out
@@ -120,8 +131,8 @@ def family_cases(family):
             ]))
         return out
     if family == "cpcl":
-        return [("cpcl", "bandrill-cpcl.ppd", "cpcl", ["AdjustHoriaontal=1"], [
-            Job(SAMPLE_PNG, ["zeMediaTracking=Gap", "AdjustHoriaontal=0"] + thr, threshold=128,
+        return [("cpcl", "bandrill-cpcl.ppd", "cpcl", ["AdjustHorizontal=1"], [
+            Job(SAMPLE_PNG, ["zeMediaTracking=Gap", "AdjustHorizontal=0"] + thr, threshold=128,
                 present=[b"! 0 200 200 ", b"PAGE - WIDTH "], ends=b"FORM\r\nPRINT\r\n"),
             Job(SAMPLE_PDF, ["zeMediaTracking=Continuous", "Rotate=1"] + burkes, rotated180=True,
                 present=[b"! 64 200 200 "], absent=[b"FORM"], ends=b"PRINT\r\n"),
@@ -227,15 +238,17 @@ def run_jobs(args):
             check(name in models, "lpinfo -m does not list %s" % name)
         out = env.cups.add_queue("labels", "%s/bandrill-tspl-203.ppd" % env.stage.ppd_subdir)
 
-        # Copies: the converters make them, the filter prints each as a page.
+        # Copies: the shipped PPD says the printer makes them, so the label
+        # goes once, printed twice by PRINT 1,2.
         for path in (SAMPLE_PNG, SAMPLE_PDF):
             job_id = env.cups.submit("labels", path, copies=2)
             env.cups.expect_completed(job_id)
             with open(out, "rb") as f:
                 data = f.read()
             what = "2 copies of " + os.path.basename(path)
-            check(data.count(b"CLS\r\n") == 2 and data.count(b"PRINT 1,1\r\n") == 2,
-                  "%s: %d pages in the stream" % (what, data.count(b"PRINT 1,1\r\n")))
+            prints = re.findall(rb"PRINT [0-9,]+\r\n", data)
+            check(data.count(b"CLS\r\n") == 1 and prints == [b"PRINT 1,2\r\n"],
+                  "%s: %d labels sent, printed by %r" % (what, data.count(b"CLS\r\n"), prints))
             if args.decoder:
                 saved = os.path.join(env.work, "copies-%d.prn" % job_id)
                 with open(saved, "wb") as f:
@@ -302,35 +315,50 @@ def run_label_4x6(args):
         pdf = os.path.join(env.work, "label-4x6.pdf")
         with open(pdf, "wb") as f:
             f.write(S.pdf_bytes(S.pixels(), page_size=(288, 432)))
-        options = ["media=oe_4x6-label_4x6in"]
-        log("label4x6: lp label-4x6.pdf -o " + options[0])
-        job_id = env.cups.submit("label4x6", pdf, options)
-        env.cups.expect_completed(job_id)
-        with open(out, "rb") as f:
-            data = f.read()
-        check(data.count(b"PRINT 1,1\r\n") == 1, "4 x 6 label: %d pages" % data.count(b"PRINT 1,1\r\n"))
-        sizes = re.findall(rb"SIZE [^\r]*\r\n", data)
-        check(sizes == [b"SIZE 101.60 mm,152.40 mm\r\n"], "4 x 6 label: page size lines %r" % sizes)
-        check(b"SETC" not in data, "4 x 6 label: the stream carries SETC lines")
+        # The whole label as one bitmap (InkOnly=False), then as the PPD
+        # sends it by default: a bitmap per area of ink.
+        streams = []
+        for options in (["media=oe_4x6-label_4x6in", "InkOnly=False"], ["media=oe_4x6-label_4x6in"]):
+            log("label4x6: lp label-4x6.pdf -o " + " -o ".join(options))
+            job_id = env.cups.submit("label4x6", pdf, options)
+            env.cups.expect_completed(job_id)
+            with open(out, "rb") as f:
+                data = f.read()
+            streams.append(data)
+            check(data.count(b"PRINT 1,1\r\n") == 1, "4 x 6 label: %d pages" % data.count(b"PRINT 1,1\r\n"))
+            sizes = re.findall(rb"SIZE [^\r]*\r\n", data)
+            check(sizes == [b"SIZE 101.60 mm,152.40 mm\r\n"], "4 x 6 label: page size lines %r" % sizes)
+            check(b"SETC" not in data, "4 x 6 label: the stream carries SETC lines")
+            job_log = env.cups.job_log(job_id)
+            check(re.search(r"job-media-progress=100\b", job_log) is not None,
+                  "4 x 6 label: the scheduler never got job-media-progress=100:\n" + job_log[-3000:])
+            check("Printing page 1, 100% complete." in job_log,
+                  "4 x 6 label: no 100% progress message:\n" + job_log[-3000:])
+        whole, lean = streams
         # 812 dots are 102 bytes, sent with the image's row padding to 104.
-        check(b"BITMAP 0,0,104,1218," in data, "4 x 6 label: no bitmap of 812 x 1218 dots")
-        job_log = env.cups.job_log(job_id)
-        check(re.search(r"job-media-progress=100\b", job_log) is not None,
-              "4 x 6 label: the scheduler never got job-media-progress=100:\n" + job_log[-3000:])
-        check("Printing page 1, 100% complete." in job_log,
-              "4 x 6 label: no 100% progress message:\n" + job_log[-3000:])
+        check(b"BITMAP 0,0,104,1218," in whole, "4 x 6 label: no bitmap of 812 x 1218 dots")
+        areas = [tuple(int(v) for v in m) for m in re.findall(rb"BITMAP (\d+),(\d+),(\d+),(\d+),1,", lean)]
+        check(areas and all(x + 8 * w <= 816 and y + h <= 1218 for x, y, w, h in areas),
+              "4 x 6 label: bitmaps of the ink %r" % areas[:8])
+        check(len(lean) < len(whole), "4 x 6 label: %d bytes of ink, %d whole" % (len(lean), len(whole)))
         if args.decoder:
-            saved = os.path.join(env.work, "label-4x6.prn")
-            with open(saved, "wb") as f:
-                f.write(data)
-            dec = harness.decode(args.decoder, "tspl", saved, os.path.join(env.work, "label-4x6"))
-            check(len(dec.pages) == 1, "4 x 6 label: %d pages decoded" % len(dec.pages))
-            page = dec.pages[0]
+            pages = []
+            for name, data in (("whole", whole), ("lean", lean)):
+                saved = os.path.join(env.work, "label-4x6-%s.prn" % name)
+                with open(saved, "wb") as f:
+                    f.write(data)
+                dec = harness.decode(args.decoder, "tspl", saved, os.path.join(env.work, "label-4x6-" + name))
+                check(len(dec.pages) == 1, "4 x 6 label: %d pages decoded" % len(dec.pages))
+                pages.append(dec.pages[0])
+            page = pages[0]
             check(page.height == 1218 and page.width >= 812,
                   "4 x 6 label: decoded %d x %d dots" % (page.width, page.height))
             check(not any(any(row[812:]) for row in page.ink), "4 x 6 label: ink in the row padding")
             check(page.bbox() is not None, "4 x 6 label: nothing printed")
-        log("label4x6: ok (%d bytes)" % len(data))
+            dots = [{(x, y) for y, row in enumerate(p.ink) for x, v in enumerate(row) if v} for p in pages]
+            check(dots[0] == dots[1], "4 x 6 label: the bitmaps of the ink print %d dots, the whole "
+                  "label %d" % (len(dots[1]), len(dots[0])))
+        log("label4x6: ok (%d bytes, %d as one bitmap)" % (len(lean), len(whole)))
     return 0
 
 
@@ -392,6 +420,20 @@ def escpos_commands(data):
     return cmds
 
 
+def paper_marks(cmds):
+    """Each command but rasters and feeds with the dot row the paper stands
+    at, and where it ends: raster rows and ESC J feeds move it on."""
+    at, marks = 0, []
+    for name, arg in cmds:
+        if name == "raster":
+            at += (arg[3] | arg[4] << 8) * (2 if arg[0] & 2 else 1)
+        elif name == "feed":
+            at += arg[2]
+        else:
+            marks.append((at, name, bytes(arg)))
+    return marks + [(at, "end", b"")]
+
+
 def run_receipt(args):
     with PrivateCups(args.cmake, args.build) as env:
         src = os.path.join(env.stage.ppd_dir, "bandrill-escpos-58.ppd")
@@ -407,7 +449,7 @@ def run_receipt(args):
         with open(text, "w") as f:
             f.write("\f".join("".join("Page %d, item %d ........ %d.00\n" % (p, i, i) for i in range(1, 6))
                               for p in range(1, 4)))
-        job = Job(text, ["CutMode=Job", "CutFeed=True"])
+        job = Job(text, ["CutMode=Job", "CutFeed=True", "InkOnly=False"])
         job_id = env.cups.submit("receipt", text, job.options)
         env.cups.expect_completed(job_id)
         with open(out, "rb") as f:
@@ -426,10 +468,116 @@ def run_receipt(args):
         last_raster = max(i for i, n in enumerate(names) if n == "raster")
         check(all(n != "feed" for n in names[:last_raster]), "a feed between the pages of the receipt")
 
-        direct = direct_output(env, "receipt", job, env.work, "receipt")
+        # cupsd gave the text job the roll PPD's preset (cpi, lpi): the run by
+        # hand takes them too.
+        preset = re.findall(r"\b(?:cpi|lpi)=\S+", "".join(
+            l for l in env.cups.job_log(job_id).splitlines() if "argv[5]=" in l))
+        direct = direct_output(env, "receipt", Job(text, job.options + preset), env.work, "receipt")
         check(direct == data, "the cupsd output (%d bytes) differs from the filter run by hand on the "
               "cups-filters raster (%d bytes)" % (len(data), len(direct)))
+
+        # As the PPD sends it by default: blank rows fed over, the paper
+        # moving as far as before between the same commands.
+        lean_job = Job(text, ["CutMode=Job", "CutFeed=True"])
+        env.cups.expect_completed(env.cups.submit("receipt", text, lean_job.options))
+        with open(out, "rb") as f:
+            lean = f.read()
+        check(len(lean) < len(data), "the receipt sent %d bytes, %d with every row" % (len(lean), len(data)))
+        check(paper_marks(escpos_commands(lean)) == paper_marks(cmds),
+              "the receipt's paper moves differently with its blank rows fed over")
         log("receipt of %d pages, one feed and cut at its end: ok (%d bytes)" % (pages, len(data)))
+
+
+def ink_rows(cmds):
+    """Which rows of the raster images of an ESC/POS stream, stacked, hold
+    ink, and the leftmost and rightmost ink column over all of them; a paper
+    feed (ESC J n, blank rows sent as a feed) counts as n rows without ink."""
+    rows, left, right = [], None, None
+    for name, args in ((c[0], c) for c in cmds):
+        if name == "feed":
+            rows.extend([False] * args[1][2])
+            continue
+        if name != "raster":
+            continue
+        data, w, h = args[2], args[3], args[4]
+        for r in range(h):
+            row = data[r * w:(r + 1) * w]
+            ink = any(row)
+            rows.append(ink)
+            if ink:
+                first = next(i for i, b in enumerate(row) if b)
+                last = max(i for i, b in enumerate(row) if b)
+                x0 = first * 8 + 8 - row[first].bit_length()
+                x1 = last * 8 + 7 - ((row[last] & -row[last]).bit_length() - 1)
+                left = x0 if left is None else min(left, x0)
+                right = x1 if right is None else max(right, x1)
+    return rows, left, right
+
+
+def ink_bands(rows):
+    """Runs of rows with ink."""
+    bands, inside = 0, False
+    for ink in rows:
+        if ink and not inside:
+            bands += 1
+        inside = ink
+    return bands
+
+
+def run_text(args):
+    with PrivateCups(args.cmake, args.build) as env:
+        lines_per_page = 12
+        for name, columns, dots in (("58", 32, 384), ("80", 48, 576)):
+            # Three pages of lines as long as the roll takes, digits only
+            # (no descenders: every text line is a band of ink of its own).
+            text = os.path.join(env.work, "receipt-%s.txt" % name)
+            with open(text, "w") as f:
+                f.write("\f".join("".join("%02d %s\n" % (p * lines_per_page + i, ("1234567890" * 5)[:columns - 3])
+                                           for i in range(lines_per_page)) for p in range(3)))
+            queue = "text-" + name
+            out = env.cups.add_queue(queue, "%s/bandrill-escpos-%s.ppd" % (env.stage.ppd_subdir, name))
+            job_id = env.cups.submit(queue, text)
+            env.cups.expect_completed(job_id)
+            job_log = env.cups.job_log(job_id)
+            check(re.search(r"argv\[5\]=.*\bcpi=17\b.*\blpi=8\b", job_log) is not None,
+                  "%s: the job's options carry no cpi=17 lpi=8:\n%s" % (queue, job_log[-3000:]))
+            with open(out, "rb") as f:
+                data = f.read()
+            cmds = escpos_commands_with_data(data)
+            names = [c[0] for c in cmds]
+            pages = names.count("init")
+            rows, left, right = ink_rows(cmds)
+            bands = ink_bands(rows)
+            check(pages == 3, "%s: %d pages printed, 3 expected" % (queue, pages))
+            check([c for c in cmds if c[0] == "cut"] == [cmds[-1]], "%s: not one cut at the end" % queue)
+            check(rows and rows[0], "%s: the first raster row holds no ink (blank paper before the first "
+                  "line)" % queue)
+            # A wrapped line would print as two bands.
+            check(bands == 3 * lines_per_page, "%s: %d printed lines for %d text lines" % (
+                queue, bands, 3 * lines_per_page))
+            # 32 characters at 17 an inch fill 32 x 72 / 17 points of the page.
+            want = columns * 72 / 17 * 203 / 72
+            check(right - left > 0.9 * want and right < dots,
+                  "%s: the lines span dots %d to %d, %d characters are about %d dots" % (
+                      queue, left, right, columns, want))
+            log("%s: 3 pages of text, %d lines of %d characters, ink from the first row, "
+                "lines span %d dots: ok" % (queue, bands, columns, right - left + 1))
+
+
+def escpos_commands_with_data(data):
+    """escpos_commands with each raster's data, width in bytes and height."""
+    cmds, i = [], 0
+    for name, arg in escpos_commands(data):
+        if name == "raster":
+            while data[i:i + 3] != b"\x1d\x76\x30":
+                i += 1
+            w = data[i + 4] | data[i + 5] << 8
+            h = data[i + 6] | data[i + 7] << 8
+            cmds.append((name, arg, data[i + 8:i + 8 + w * h], w, h))
+            i += 8 + w * h
+        else:
+            cmds.append((name, arg))
+    return cmds
 
 
 # (device ID as a printer reports it, the PPDs lpinfo must suggest first)
@@ -447,6 +595,18 @@ DEVICE_IDS = [
     ("MFG:Paperang;MDL:P2;", ["bandrill-paperang.ppd"]),
     ("MFG:PeriPage;MDL:A6;", ["bandrill-peripage-384.ppd"]),
     ("MFG:PeriPage;MDL:A8;", ["bandrill-peripage-576.ppd"]),
+]
+
+# Printers no PPD names, whose device ID names their language: the
+# drivers the driver program suggests (all of them, in this order). With
+# a printer a PPD names, they come after that PPD.
+COMMAND_SET_IDS = [
+    ("MFG:TSC;MDL:TDP-244;CMD:TSPL;", [], ["tspl-203", "tspl-300"]),
+    ("MFG:Acme Labels;MDL:AL 4x6;CMD:ZPL,TSPL2,EPL;", [], ["tspl-203", "tspl-300"]),
+    ("MFG:Acme;CMD:ESC/POS;MDL:R-58 Mk2;CLS:PRINTER;", [], ["escpos-58", "escpos-80"]),
+    ("MFG:Zebra Technologies;MDL:ZQ999;CMD:CPCL;", [], ["cpcl"]),
+    ("MFG:TSC;MDL:TTP-244 Pro;CMD:TSPL2;", ["bandrill-tspl-203.ppd"], ["tspl-203", "tspl-300"]),
+    ("MFG:Printer;MDL:POS-58;CMD:ESC/POS;", ["bandrill-escpos-58.ppd"], ["escpos-58", "escpos-80"]),
 ]
 
 # (PWG media name, label PPDs, PageSize the raster must carry, points)
@@ -487,6 +647,27 @@ def run_ppds(args):
             check(sorted(names[:len(want)]) == sorted(want),
                   "lpinfo --device-id '%s' -m suggests %r, expected %r first" % (device_id, names[:4], want))
             log("%s: %s" % (device_id, " ".join(expected)))
+        if env.stage.driver:
+            for device_id, files, drivers in COMMAND_SET_IDS:
+                res = env.cups.lp_cmd(["lpinfo", "--device-id", device_id, "-m"], check_rc=False)
+                # (Other drivers of the system may be suggested too, such as
+                # CUPS's "everywhere".)
+                names = [line.split(" ", 1)[0] for line in res.stdout.decode(errors="replace").splitlines()
+                         if line.startswith((sub + "/", "bandrill:"))]
+                want = ["%s/%s" % (sub, p) for p in files] + ["bandrill:" + d for d in drivers]
+                check(names == want, "lpinfo --device-id '%s' -m suggests %r, expected %r" % (
+                    device_id, names, want))
+                log("%s: %s" % (device_id, " ".join(want)))
+            # A queue made from a suggestion prints.
+            out = env.cups.add_queue("by-command-set", "bandrill:tspl-203")
+            job_id = env.cups.submit("by-command-set", SAMPLE_PDF, ["media=oe_4x6-label_4x6in"])
+            env.cups.expect_completed(job_id)
+            with open(out, "rb") as f:
+                data = f.read()
+            check(data.startswith(b"SIZE 101.60 mm,152.40 mm\r\n"), "queue from bandrill:tspl-203: %r" % data[:40])
+            log("lpadmin -m bandrill:tspl-203: prints")
+        else:
+            log("no driver program installed: the command set suggestions are left out")
         for media, ppds, size_name, points in MEDIA:
             for ppd in ppds:
                 path = os.path.join(env.stage.ppd_dir, "bandrill-%s.ppd" % ppd)
@@ -551,6 +732,8 @@ def main():
             return run_label_4x6(args)
         elif args.case == "receipt":
             run_receipt(args)
+        elif args.case == "text":
+            run_text(args)
         elif args.case == "ppds":
             run_ppds(args)
         else:

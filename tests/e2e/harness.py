@@ -75,6 +75,9 @@ class Stage:
         check(re.search(r"(^|/)(model|ppd)/[^/]+$", rel) is not None,
               "PPD files installed into %s, where cups-driverd does not look" % ("/" + rel))
         self.ppd_subdir = os.path.basename(self.ppd_dir)
+        # The driver program that suggests PPDs by command set, if installed.
+        drivers = glob.glob(os.path.join(root, "**", "driver", "bandrill"), recursive=True)
+        self.driver = drivers[0] if len(drivers) == 1 else None
 
 
 class Scheduler:
@@ -115,10 +118,22 @@ class Scheduler:
     def _private_dirs(self, serverbin, datadir):
         """Filters and data of the system plus the staged install."""
         t = self.tmp
-        # Server binaries: the stock ones, except a private filter directory.
+        # Server binaries: the stock ones, except private filter and driver
+        # directories.
+        private = ("filter", "driver") if self.stage.driver else ("filter",)
         for entry in os.listdir(serverbin):
-            if entry != "filter":
+            if entry not in private:
                 os.symlink(os.path.join(serverbin, entry), os.path.join(t, "lib", entry))
+        if self.stage.driver:
+            # The stock driver programs and the staged one, a copy that is
+            # root's as cups-driverd wants it.
+            self._dir("lib", "driver")
+            stock = os.path.join(serverbin, "driver")
+            for entry in os.listdir(stock) if os.path.isdir(stock) else ():
+                if entry != "bandrill":
+                    os.symlink(os.path.join(stock, entry), os.path.join(t, "lib/driver", entry))
+            shutil.copyfile(self.stage.driver, os.path.join(t, "lib/driver/bandrill"))
+            os.chmod(os.path.join(t, "lib/driver/bandrill"), 0o755)
         # A bandrill filter installed on the system (by the package) is not
         # the one under test.
         for entry in os.listdir(os.path.join(serverbin, "filter")):

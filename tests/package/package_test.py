@@ -222,7 +222,8 @@ def print_through_app(tmp, decoder, app_files):
     os.makedirs(state)
     os.makedirs(out)
     os.chmod(out, 0o777)
-    env = dict(os.environ, SNAP_COMMON=state)
+    # file:// devices write only where they are allowed to.
+    env = dict(os.environ, SNAP_COMMON=state, BANDRILL_FILE_DEVICE_DIRS=out)
     port = free_port()
     log_file = os.path.join(state, "server.log")
     server = subprocess.Popen([app, "server", "-o", "server-port=%d" % port, "-o", "listen-hostname=localhost",
@@ -361,7 +362,9 @@ def check_service(tmp, app_files):
     os.makedirs(locked)
     os.chmod(tmp, 0o755)
     os.chmod(locked, 0o755)
-    allowed = os.path.join(SPOOL_DIR, "out")
+    # The folder file:// devices may write to when BANDRILL_FILE_DEVICE_DIRS
+    # is not set: the spool's output folder.
+    allowed = os.path.join(SPOOL_DIR, "output")
     try:
         deadline = time.monotonic() + 30
         while True:
@@ -374,14 +377,14 @@ def check_service(tmp, app_files):
                 time.sleep(0.2)
         cli = as_user + [args[0]]
         uri = "ipp://localhost:%d/ipp/system" % port
-        os.makedirs(allowed)
+        os.makedirs(allowed, exist_ok=True)
         os.chown(allowed, user.pw_uid, user.pw_gid)
         added = []
         for name, device in (("allowed", allowed), ("locked", locked)):
             res = run(cli + ["add", "-u", uri, "-d", name, "-m", "escpos-58", "-v", "file://" + device],
                       env=env, check_rc=False)
             out = res.stdout.decode(errors="replace") + res.stderr.decode(errors="replace")
-            # PAPPL refuses a file device its user cannot write to.
+            # A folder outside the allowed ones is refused when added.
             check(res.returncode == 0 or name == "locked", "add %s: %s" % (name, out))
             if res.returncode == 0:
                 added.append(name)
@@ -475,7 +478,7 @@ def main():
         machine.save_strays(debs)
         machine.install(debs)
         decoder = "/usr/bin/bandrill-decode"
-        expected = {"bandrill": ["/usr/lib/cups/filter/bandrill", decoder, "/usr/share/man/man8/bandrill.8.gz",
+        expected = {"bandrill": ["/usr/lib/cups/filter/bandrill", "/usr/lib/cups/driver/bandrill", decoder, "/usr/share/man/man8/bandrill.8.gz",
                                  "/usr/share/man/man1/bandrill-decode.1.gz", "/usr/share/doc/bandrill/copyright"],
                     "bandrill-printer-app": ["/usr/share/man/man8/bandrill-printer-app.8.gz",
                                              "/usr/share/doc/bandrill-printer-app/copyright"]}

@@ -68,8 +68,13 @@ const DefaultRow kDefaults[] = {
     {"Darkness", "Default", {}},
     {"zePrintRate", "Default", {}},
     {"FeedOffset", "0", {}},
-    {"AdjustHoriaontal", "0", {}},
+    {"AdjustHorizontal", "0", {}},
     {"AdjustVertical", "0", {}},
+    {"HorizontalOffset", "0", {}},
+    {"VerticalOffset", "0", {}},
+    {"GapHeight", "3", {}},
+    {"MarkHeight", "3", {}},
+    {"TopMargin", "0", {}},
     {"SetcCommands", "False", {}},
     {"AutoDotted", "0", {}},
     {"ImageCompress", "0", {}},
@@ -77,6 +82,8 @@ const DefaultRow kDefaults[] = {
     {"CutMode", "Job", {}},
     {"CutFeed", "True", {}},
     {"CashDrawer", "None", {}},
+    {"InkOnly", "True", {}},
+    {"FastCompress", "True", {}},
 };
 
 // The default meant for keyword in a family's PPD ("" when none is set).
@@ -104,7 +111,12 @@ const std::map<std::string, std::vector<std::string>> kChoices = {
     {"CutFeed", {"False", "True"}},
     {"CashDrawer", {"None", "1Before", "1After", "2Before", "2After"}},
     {"SetcCommands", {"False", "True"}},
+    {"InkOnly", {"False", "True"}},
+    {"FastCompress", {"False", "True"}},
     {"ColorModel", {"Grayscale", "BlackWhite"}},
+    {"GapHeight", {"0", "1", "2", "3", "4", "5"}},
+    {"MarkHeight", {"2", "3", "4", "5"}},
+    {"TopMargin", {"-1", "0", "1", "2", "3", "5", "10"}},
 };
 
 // Media tracking: only what the printer has.
@@ -301,6 +313,57 @@ TEST_P(ShippedPpd, Choices)
     if (GetParam().Is("tspl")) {
         EXPECT_EQ(Choices("Darkness").size(), 17u);
     }
+}
+
+// The groups the CUPS web interface shows as tabs, in order: the page
+// size, then what a user of the printer looks for first (labels: media
+// and position; rolls: paper and cutting), and image tuning last.
+TEST_P(ShippedPpd, OptionGroups)
+{
+    std::vector<std::string> groups;
+    for (int g = 0; g < ppd->num_groups; ++g)
+        groups.push_back(ppd->groups[g].name);
+    ASSERT_GE(groups.size(), 3u) << GetParam().File();
+    EXPECT_EQ(groups.front(), "General");
+    EXPECT_EQ(groups[1], GetParam().driver->roll ? "Paper" : "Media") << GetParam().File();
+    EXPECT_EQ(groups.back(), "Image") << GetParam().File();
+    auto groupOf = [&](const char* keyword) -> std::string {
+        ppd_option_t* o = ppdFindOption(ppd, keyword);
+        for (int g = 0; o && g < ppd->num_groups; ++g)
+            for (int i = 0; i < ppd->groups[g].num_options; ++i)
+                if (&ppd->groups[g].options[i] == o)
+                    return ppd->groups[g].name;
+        return "";
+    };
+    EXPECT_EQ(groupOf("PageSize"), "General");
+    for (const char* advanced : {"ColorModel", "ImageFilter", "Threshold", "CropEdgeTop", "BandRows"})
+        if (ppdFindOption(ppd, advanced)) {
+            EXPECT_EQ(groupOf(advanced), "Image") << advanced;
+        }
+    for (const char* media : {"zeMediaTracking", "GapHeight", "AdjustHorizontal", "VerticalOffset"})
+        if (ppdFindOption(ppd, media) && !GetParam().driver->roll) {
+            EXPECT_EQ(groupOf(media), "Media") << media;
+        }
+    for (const char* paper : {"TopMargin", "CutMode", "FeedOffset"})
+        if (ppdFindOption(ppd, paper) && GetParam().driver->roll) {
+            EXPECT_EQ(groupOf(paper), "Paper") << paper;
+        }
+}
+
+// Roll printers' queues set plain text at the roll's width: presets that
+// cupsd adds to every job of either colour mode give CUPS's text
+// converter 17 characters an inch.
+TEST_P(ShippedPpd, TextPresetsOnRolls)
+{
+    int presets = 0;
+    for (ppd_attr_t* a = ppdFindAttr(ppd, "APPrinterPreset", nullptr); a;
+         a = ppdFindNextAttr(ppd, "APPrinterPreset", nullptr)) {
+        const std::string v = a->value ? a->value : "";
+        EXPECT_EQ(v.rfind("*cpi 17 *lpi 8 ", 0), 0u) << v;
+        EXPECT_NE(v.find("com.apple.print.preset.quality mid"), std::string::npos) << v;
+        ++presets;
+    }
+    EXPECT_EQ(presets, GetParam().driver->roll ? 2 : 0) << GetParam().File();
 }
 
 TEST_P(ShippedPpd, AutoDottedOnlyWithSetcCommands)

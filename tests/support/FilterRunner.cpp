@@ -274,6 +274,24 @@ bool FilterProcess::WaitForStderr(const std::string& text, int timeoutMs)
     return false;
 }
 
+bool FilterProcess::WaitForHandler(int sig, int timeoutMs)
+{
+    const std::string status = "/proc/" + std::to_string(m_pid) + "/status";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        // SigCgt: the caught signals, a hexadecimal mask with bit sig - 1.
+        const std::string text = ReadFile(status);
+        const size_t at = text.find("SigCgt:");
+        if (at != std::string::npos) {
+            const unsigned long long mask = std::strtoull(text.c_str() + at + 7, nullptr, 16);
+            if (mask & (1ULL << (sig - 1)))
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
 FilterResult FilterProcess::Finish()
 {
     CloseStdin();

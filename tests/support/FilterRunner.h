@@ -57,6 +57,9 @@ public:
     void Signal(int sig);
     // Waits until standard error contains text; false after timeoutMs.
     bool WaitForStderr(const std::string& text, int timeoutMs = 20000);
+    // Waits until the filter catches sig (its handler is installed, as the
+    // kernel reports it); false after timeoutMs.
+    bool WaitForHandler(int sig, int timeoutMs = 20000);
     FilterResult Finish();
 
 private:

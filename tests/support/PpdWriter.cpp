@@ -33,9 +33,10 @@ std::string MakePpdText(const PpdModel& ppdModel)
       << "*LandscapeOrientation: Plus90\n"
       << "*TTRasterizer: Type42\n"
       << "*cupsVersion: 2.4\n"
-      << "*cupsModelNumber: " << ppdModel.modelNumber << "\n"
-      << "*cupsManualCopies: True\n"
-      << "*cupsFilter: \"application/vnd.cups-raster 0 bandrill\"\n";
+      << "*cupsModelNumber: " << ppdModel.modelNumber << "\n";
+    if (!ppdModel.manualCopies.empty())
+        s << "*cupsManualCopies: " << ppdModel.manualCopies << "\n";
+    s << "*cupsFilter: \"application/vnd.cups-raster 0 bandrill\"\n";
     for (const auto& a : ppdModel.attributes)
         s << "*" << a.first << ": \"" << a.second << "\"\n";
     for (const PpdOption& o : ppdModel.options) {

@@ -20,6 +20,7 @@ struct PpdModel {
     int modelNumber = 20;
     std::string modelName = "Test Printer";  // empty: no *ModelName line
     std::string personality;                 // empty: no *Personality line
+    std::string manualCopies = "True";       // *cupsManualCopies; empty: no such line
     std::vector<PpdOption> options;
     // Main keyword attributes, written as *keyword: "value".
     std::vector<std::pair<std::string, std::string>> attributes;

@@ -29,9 +29,10 @@ public:
         m_pos += n;
         return true;
     }
-    bool LooksAt(const char* text) const
+    bool LooksAt(const char* text, size_t ahead = 0) const
     {
-        return m_s.compare(m_pos, std::strlen(text), text) == 0;
+        return m_pos + ahead <= m_s.size() &&
+               m_s.compare(m_pos + ahead, std::strlen(text), text) == 0;
     }
     // Decimal integer as "%d" writes it.
     bool Int(long long* v)
@@ -109,7 +110,7 @@ int CheckTsplStream(const std::string& out, std::string* error)
         if (!r.LooksAt("SIZE ") || !r.Line(&line))
             return Fail(error, r.Pos(), "page does not start with a SIZE line");
         std::string last = line;
-        while (!r.LooksAt("BITMAP ")) {
+        while (!r.LooksAt("BITMAP ") && !r.LooksAt("PRINT ")) {
             const size_t at = r.Pos();
             if (!r.Line(&line))
                 return Fail(error, at, "setup line without CR LF or with binary bytes");
@@ -122,33 +123,42 @@ int CheckTsplStream(const std::string& out, std::string* error)
         }
         if (last != "CLS")
             return Fail(error, r.Pos(), "BITMAP does not follow CLS");
-        long long stride = 0, height = 0, mode = 0;
-        if (!r.Skip("BITMAP 0,0,") || !r.Count(&stride) || !r.Skip(",") || !r.Count(&height) ||
-            !r.Skip(",") || !r.Count(&mode) || !r.Skip(","))
-            return Fail(error, r.Pos(), "malformed BITMAP fields");
-        if (stride % 4 != 0 || stride * height > kMaxBitmap)
-            return Fail(error, r.Pos(), "BITMAP size out of bounds");
-        const size_t raw = static_cast<size_t>(stride * height);
-        if (mode == 1) {
-            if (!r.Bytes(raw))
-                return Fail(error, r.Pos(), "mode 1 payload cut short");
-        } else if (mode == 3) {
-            long long packedLen = 0;
-            if (!r.Count(&packedLen) || !r.Skip(","))
-                return Fail(error, r.Pos(), "malformed mode 3 length");
-            const unsigned char* packed = r.Bytes(static_cast<size_t>(packedLen));
-            if (!packed)
-                return Fail(error, r.Pos(), "mode 3 payload cut short");
-            std::vector<unsigned char> plain(raw + 1);
-            uLongf plainLen = static_cast<uLongf>(plain.size());
-            if (uncompress(plain.data(), &plainLen, packed, static_cast<uLong>(packedLen)) != Z_OK ||
-                plainLen != raw)
-                return Fail(error, r.Pos(), "mode 3 payload is not a zlib stream of the bitmap");
-        } else {
-            return Fail(error, r.Pos(), "unknown BITMAP mode");
+        // One bitmap of the whole label, or one for each area with ink (none
+        // on a blank label), each ended by CR LF.
+        while (r.LooksAt("BITMAP ")) {
+            long long x = 0, y = 0, stride = 0, height = 0, mode = 0;
+            if (!r.Skip("BITMAP ") || !r.Count(&x) || !r.Skip(",") || !r.Count(&y) ||
+                !r.Skip(",") || !r.Count(&stride) || !r.Skip(",") || !r.Count(&height) ||
+                !r.Skip(",") || !r.Count(&mode) || !r.Skip(","))
+                return Fail(error, r.Pos(), "malformed BITMAP fields");
+            if (stride * height > kMaxBitmap)
+                return Fail(error, r.Pos(), "BITMAP size out of bounds");
+            const size_t raw = static_cast<size_t>(stride * height);
+            if (mode == 1) {
+                if (!r.Bytes(raw))
+                    return Fail(error, r.Pos(), "mode 1 payload cut short");
+            } else if (mode == 3) {
+                long long packedLen = 0;
+                if (!r.Count(&packedLen) || !r.Skip(","))
+                    return Fail(error, r.Pos(), "malformed mode 3 length");
+                const unsigned char* packed = r.Bytes(static_cast<size_t>(packedLen));
+                if (!packed)
+                    return Fail(error, r.Pos(), "mode 3 payload cut short");
+                std::vector<unsigned char> plain(raw + 1);
+                uLongf plainLen = static_cast<uLongf>(plain.size());
+                if (uncompress(plain.data(), &plainLen, packed, static_cast<uLong>(packedLen)) !=
+                        Z_OK ||
+                    plainLen != raw)
+                    return Fail(error, r.Pos(),
+                                "mode 3 payload is not a zlib stream of the bitmap");
+            } else {
+                return Fail(error, r.Pos(), "unknown BITMAP mode");
+            }
+            if (!r.Skip("\r\n"))
+                return Fail(error, r.Pos(), "bitmap not ended by CR LF");
         }
-        if (!r.Skip("\r\nPRINT 1,1\r\n"))
-            return Fail(error, r.Pos(), "bitmap not followed by PRINT 1,1");
+        if (!r.Skip("PRINT 1,1\r\n"))
+            return Fail(error, r.Pos(), "bitmaps not followed by PRINT 1,1");
         ++pages;
     }
     return pages;
@@ -165,14 +175,35 @@ int CheckCpclStream(const std::string& out, std::string* error)
             return Fail(error, r.Pos(), "malformed page header line");
         if (!r.Skip("PAGE - WIDTH ") || !r.Int(&width) || !r.Skip("\r\n"))
             return Fail(error, r.Pos(), "malformed PAGE - WIDTH line");
-        if (!r.Skip("CG ") || !r.Count(&stride) || !r.Skip(" ") || !r.Count(&cgHeight) ||
-            !r.Skip(" 0 0"))
-            return Fail(error, r.Pos(), "malformed CG command");
-        if (cgHeight != height)
-            return Fail(error, r.Pos(), "CG height differs from the page height");
-        if (stride % 4 != 0 || stride * height > kMaxBitmap ||
-            !r.Bytes(static_cast<size_t>(stride * height)))
-            return Fail(error, r.Pos(), "CG payload out of bounds or cut short");
+        // One graphic of the whole page (its rows straight after "0 0"),
+        // or one for each area with ink in the standard form (a space
+        // before the rows, CR LF after them), none on a blank label.
+        while (r.LooksAt("CG ")) {
+            long long x = 0, y = 0;
+            if (!r.Skip("CG ") || !r.Count(&stride) || !r.Skip(" ") || !r.Count(&cgHeight) ||
+                !r.Skip(" ") || !r.Count(&x) || !r.Skip(" "))
+                return Fail(error, r.Pos(), "malformed CG command");
+            if (stride * cgHeight > kMaxBitmap)
+                return Fail(error, r.Pos(), "CG payload out of bounds");
+            const size_t bytes = static_cast<size_t>(stride * cgHeight);
+            // (The whole page's rows follow its "0" at once, so the first
+            // of them may be a digit.)
+            const bool whole = x == 0 && cgHeight == height && stride % 4 == 0 &&
+                               r.LooksAt("0") &&
+                               (r.LooksAt("FORM\r\n", 1 + bytes) ||
+                                r.LooksAt("PRINT\r\n", 1 + bytes));
+            if (whole) {
+                r.Skip("0");
+                r.Bytes(bytes);
+                break;
+            }
+            if (!r.Count(&y))
+                return Fail(error, r.Pos(), "malformed CG command");
+            if (!r.Skip(" ") || !r.Bytes(bytes) || !r.Skip("\r\n"))
+                return Fail(error, r.Pos(), "CG payload cut short or not ended by CR LF");
+            if (y + cgHeight > height)
+                return Fail(error, r.Pos(), "CG below the page");
+        }
         r.Skip("FORM\r\n");
         if (!r.Skip("PRINT\r\n"))
             return Fail(error, r.Pos(), "page does not end with PRINT");

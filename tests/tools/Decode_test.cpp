@@ -194,6 +194,46 @@ TEST(DecodeTSPL, BitmapsAreLaidOutAtTheirPositionAndPagesEndAtPrint)
     EXPECT_EQ(ToAscii(r.vPages[1]), (Rows{".......X"}));
 }
 
+// The position and media lines of labels: SHIFT in both forms, and a
+// black mark of no height, which printers take for continuous media.
+TEST(DecodeTSPL, ListsShiftAndMarkHeights)
+{
+    const struct {
+        const char* line;
+        const char* listed;
+    } cases[] = {
+        {"SHIFT -10", "label start shifted -10 dots down the paper"},
+        {"SHIFT 4,24", "label start shifted x 4 dots, y 24 dots"},
+        {"BLINE 3 mm,0 mm", "media black line, line height 3 mm, offset 0 mm"},
+        {"BLINE 0 mm,0 mm", "media black line of height 0 (printers take it for continuous media)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        tagDecodeResult r = Decode("tspl", std::string("CLS\r\n") + c.line + "\r\nPRINT 1,1\r\n");
+        ASSERT_TRUE(r.bOk) << r.strError;
+        EXPECT_TRUE(r.vWarnings.empty()) << r.strListing;
+        EXPECT_TRUE(Lists(r, c.listed)) << r.strListing;
+    }
+    EXPECT_FALSE(Decode("tspl", "CLS\r\nSHIFT 1,\r\nPRINT 1,1\r\n").bOk);
+}
+
+// Copies: PRINT m,n prints the label m x n times; an absurd count is a
+// malformed stream, not a run out of memory.
+TEST(DecodeTSPL, PrintCountsGiveThatManyPages)
+{
+    const std::string label = "CLS\r\nBITMAP 8,1,1,1,1," + Hex("7F") + "\r\n";
+    tagDecodeResult r = Decode("tspl", label + "PRINT 1,3\r\n" + label + "PRINT 2,1\r\n");
+    ASSERT_TRUE(r.bOk) << r.strError;
+    ASSERT_EQ(r.vPages.size(), 5u);
+    for (const auto& page : r.vPages)
+        EXPECT_EQ(ToAscii(page), (Rows{"................", "........X......."}));
+    EXPECT_TRUE(Lists(r, "printed 3 times: pages 1 to 3")) << r.strListing;
+
+    r = Decode("tspl", label + "PRINT 100000,100000\r\n");
+    EXPECT_FALSE(r.bOk);
+    EXPECT_NE(r.strError.find("at most 10000 copies"), std::string::npos) << r.strError;
+}
+
 TEST(DecodeTSPL, UnknownCommandIsAWarningNotAnError)
 {
     tagDecodeResult r = Decode("tspl", "CLS\r\nDIRECTION 1\r\nPRINT 1,1\r\n");
@@ -303,6 +343,30 @@ TEST(DecodeESCPOS, SeededBandsJoinBackToTheImage)
         EXPECT_EQ(r.vPages[0].iHeight, static_cast<int>(h));
         EXPECT_EQ(std::string(r.vPages[0].vBits.begin(), r.vPages[0].vBits.end()), img);
     }
+}
+
+// Paper fed between two images of a page, or before its first, is blank
+// rows of the page (two dots a row in the double-height modes); a feed
+// after the last image is not.
+TEST(DecodeESCPOS, FeedsBetweenImagesAreBlankRows)
+{
+    const std::string s = Hex("1B 40 00  1B 4A 02"
+                              "1D 76 30 00 01 00 01 00  80"
+                              "1B 4A 03"
+                              "1D 76 30 00 01 00 01 00  01"
+                              "1B 4A 05  1D 56 31"
+                              "1B 40 00"
+                              "1D 76 30 03 01 00 01 00  F0"
+                              "1B 4A 04"
+                              "1D 76 30 03 01 00 01 00  0F"
+                              "1D 56 31");
+    tagDecodeResult r = Decode("escpos", s);
+    ASSERT_TRUE(r.bOk) << r.strError;
+    ASSERT_EQ(r.vPages.size(), 2u);
+    EXPECT_EQ(ToAscii(r.vPages[0]),
+              (Rows{"........", "........", "X.......", "........", "........", "........",
+                    ".......X"}));
+    EXPECT_EQ(ToAscii(r.vPages[1]), (Rows{"XXXX....", "........", "........", "....XXXX"}));
 }
 
 // A receipt cut once per job: the pages follow one another uncut, the
@@ -416,6 +480,23 @@ TEST(DecodeCPCL, GraphicsRightAfterTheFieldsThenFormAndPrint)
                              "page width 2", "graphics at x 0, y 0, 2 bytes (16 dots) × 3 rows",
                              "FORM: feed to the next label"})
         EXPECT_TRUE(Lists(r, text)) << text << "\n" << r.strListing;
+}
+
+// One graphic per area of ink in the standard form: a space before the
+// data and CR LF after it, even when the data starts with a space or a
+// digit; the header's quantity prints the label that many times.
+TEST(DecodeCPCL, StandardGraphicsAtTheirPlaceAndQuantity)
+{
+    const std::string s = "! 0 200 200 4 2\r\nPAGE - WIDTH 3\r\n"
+                          "CG 1 1 8 2 " + Hex("20") + "\r\n"
+                          "CG 2 2 0 0 " + Hex("31 00 00 80") + "\r\n"
+                          "PRINT\r\n";
+    tagDecodeResult r = Decode("cpcl", s);
+    ASSERT_TRUE(r.bOk) << r.strError;
+    ASSERT_EQ(r.vPages.size(), 2u);
+    const Rows page = {"..XX...X........", "........X.......", "..........X....."};
+    EXPECT_EQ(ToAscii(r.vPages[0]), page);
+    EXPECT_EQ(ToAscii(r.vPages[1]), page);
 }
 
 TEST(DecodeCPCL, CommandsOutsideALabelAreErrors)

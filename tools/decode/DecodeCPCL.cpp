@@ -1,6 +1,9 @@
 // CPCL: a label starts with the header line "! offset xres yres height
-// qty" and ends with PRINT. CG carries the image as raw rows (1 = ink)
-// right after its last field, without a separator or a line end.
+// qty" and ends with PRINT, which prints it qty times. CG carries the image
+// as raw rows (1 = ink), either right after its last field without a
+// separator or a line end (one graphic for the whole label), or in the
+// standard form with a space before the data and CR LF after it (one
+// graphic per area of ink).
 #include <cstdio>
 
 #include "DecodeCursor.h"
@@ -84,6 +87,7 @@ private:
                                   "quantity\", found \"%s\"", raw);
             m_bInPage = true;
             m_nPageStart = nOffset;
+            m_nQuantity = v[4];
             m_cur.List("page %d (offset %zu)", m_cur.PageCount() + 1, nOffset);
             m_cur.List("  @%zu %s: label header, offset %ld, resolution %ld × %ld, height %ld rows, "
                        "quantity %ld", nOffset, raw, v[0], v[1], v[2], v[3], v[4]);
@@ -115,11 +119,21 @@ private:
             || !ReadCgField(m_cur, "x", x, false) || !ReadCgField(m_cur, "y", y, true))
             return false;
         size_t nBytes = static_cast<size_t>(w) * static_cast<size_t>(h);
+        // The standard form: a space, the data, CR LF. The filter's form for
+        // a whole label puts the data straight after y, so its first byte may
+        // be a space too; only the CR LF right behind the data tells them
+        // apart.
+        bool bSpaced = m_cur.Left() >= nBytes + 3 && m_cur.PeekAt(0) == ' ' &&
+                       m_cur.PeekAt(nBytes + 1) == '\r' && m_cur.PeekAt(nBytes + 2) == '\n';
+        if (bSpaced)
+            m_cur.Skip(1);
         char what[80];
         snprintf(what, sizeof what, "graphics data of %ld × %ld bytes", w, h);
         const unsigned char* p = nullptr;
         if (!m_cur.ReadBytes(nBytes, p, what) || !m_cur.ReserveImage(nBytes, nOffset))
             return false;
+        if (bSpaced)
+            m_cur.Skip(2);
         m_cur.List("  @%zu CG %ld %ld %ld %ld: graphics at x %ld, y %ld, %ld bytes (%ld dots) × %ld "
                    "rows (1 = ink), %zu data bytes", nOffset, w, h, x, y, x, y, w, w * 8, h, nBytes);
         m_canvas.Add(static_cast<size_t>(x), static_cast<size_t>(y), static_cast<size_t>(w),
@@ -136,15 +150,15 @@ private:
             m_cur.List("  page %d: no graphics, blank label", m_cur.PageCount() + 1);
         else
             m_cur.List("  page %d: image %d × %d dots", m_cur.PageCount() + 1, page.iWidth, page.iHeight);
-        m_cur.AddPage(std::move(page));
         m_bInPage = false;
-        return true;
+        return AddCopies(m_cur, nOffset, std::move(page), m_nQuantity);
     }
 
     CDecodeCursor& m_cur;
     CPageCanvas m_canvas;
     bool m_bInPage = false;
     size_t m_nPageStart = 0;
+    long m_nQuantity = 1;
 };
 
 } // namespace

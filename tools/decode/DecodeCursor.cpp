@@ -182,4 +182,25 @@ bool FinishRun(CDecodeCursor& cur, tagDecodeResult& result)
     return true;
 }
 
+bool AddCopies(CDecodeCursor& cur, size_t nOffset, tagDecodedPage&& page, long copies)
+{
+    if (copies > kMaxCopies)
+        return cur.Fail(nOffset, "expected at most %ld copies of a page, found more", kMaxCopies);
+    if (copies < 1) {
+        cur.Warn(nOffset, "a copy count of %ld, page drawn once", copies);
+        copies = 1;
+    }
+    if (copies > 1)
+        cur.List("  printed %ld times: pages %d to %ld", copies, cur.PageCount() + 1,
+                 cur.PageCount() + copies);
+    for (long i = 1; i < copies; ++i) {
+        if (!cur.ReserveImage(page.vBits.size(), nOffset))
+            return false;
+        tagDecodedPage copy = page;
+        cur.AddPage(std::move(copy));
+    }
+    cur.AddPage(std::move(page));
+    return true;
+}
+
 } // namespace NS_DECODE

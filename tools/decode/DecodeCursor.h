@@ -63,6 +63,15 @@ private:
     bool m_bFailed;
 };
 
+// Most copies of one page a decoder draws: a larger count is taken for a
+// malformed stream.
+const long kMaxCopies = 10000;
+
+// Adds page `copies` times, as the printer prints a page it was asked to
+// print that many times (fails at nOffset beyond kMaxCopies or the image
+// budget). A count below 1 adds the page once, with a warning.
+bool AddCopies(CDecodeCursor& cur, size_t nOffset, tagDecodedPage&& page, long copies);
+
 // Ends a run: a stream without any page is an error at its end.
 bool FinishRun(CDecodeCursor& cur, tagDecodeResult& result);
 

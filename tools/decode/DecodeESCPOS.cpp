@@ -5,8 +5,11 @@
 // cut: a stream cut short cannot be told from one never cut); a PeriPage
 // page ends with 10 FF FE 45. The raster images GS v 0 of
 // one page (1 = ink) are joined top to bottom into the page image, since
-// a page taller than 65535 rows comes as several of them. Feeds (ESC J)
-// are listed, not drawn; a feed above 255 dots comes as a run of them.
+// a page taller than 65535 rows comes as several of them. A feed (ESC J)
+// between two images of a page, or before its first, is paper passed over
+// and drawn as blank rows (two dots a row in the double-height modes);
+// feeds after the last image are listed, not drawn. A feed above 255 dots
+// comes as a run of them.
 #include <cstdio>
 
 #include "DecodeCursor.h"
@@ -65,6 +68,7 @@ private:
         m_nWidthBytes = 0;
         m_nRows = 0;
         m_nImages = 0;
+        m_nPendingDots = 0;
         m_bits.clear();
         m_cur.List("page %d (offset %zu)", m_cur.PageCount() + 1, nOffset);
     }
@@ -146,6 +150,7 @@ private:
             m_cur.List("  @%zu 1B 4A %02X: print and feed %u dots", nOffset, n, n);
             ++m_nFeedRun;
             m_nFeedDots += n;
+            m_nPendingDots += n;
             return true;
         }
         return m_cur.Fail(nOffset + 1, "expected an ESC command this printer stream uses (40, 61, 4A, 70), "
@@ -197,6 +202,21 @@ private:
             return m_cur.Fail(nOffset + 4, "expected the width of page %d's earlier raster image, %zu "
                               "bytes (images of a page are joined top to bottom), found %u",
                               m_cur.PageCount() + 1, m_nWidthBytes, w);
+        // The paper fed since the image before (or the page's start) is
+        // blank rows of this image's width.
+        const size_t nFedRows = static_cast<size_t>(m_nPendingDots) / ((m & 2) ? 2 : 1);
+        m_nPendingDots = 0;
+        if (nFedRows > 0) {
+            const size_t nBlank = nFedRows * w;
+            if (nBlank > m_cur.Limits().nMaxImageBytes - m_bits.size() ||
+                !m_cur.ReserveImage(nBlank, nOffset))
+                return m_cur.Fail(nOffset, "expected page %d to stay within %zu bytes, the paper "
+                                  "fed before this raster image takes it beyond",
+                                  m_cur.PageCount() + 1, m_cur.Limits().nMaxImageBytes);
+            m_bits.insert(m_bits.end(), nBlank, 0);
+            m_nRows += nFedRows;
+            m_cur.List("  %zu blank rows fed before this image", nFedRows);
+        }
         if (nBytes > m_cur.Limits().nMaxImageBytes - m_bits.size())
             return m_cur.Fail(nOffset, "expected page %d to stay within %zu bytes, this raster image "
                               "takes it beyond", m_cur.PageCount() + 1, m_cur.Limits().nMaxImageBytes);
@@ -301,6 +321,8 @@ private:
     std::vector<unsigned char> m_bits;
     int m_nFeedRun = 0;
     long m_nFeedDots = 0;
+    // Dots fed since the page's last raster image (or its start).
+    long m_nPendingDots = 0;
 };
 
 bool Decode(const unsigned char* pData, size_t nSize, tagDecodeResult& result,

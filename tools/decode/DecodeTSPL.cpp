@@ -175,12 +175,28 @@ private:
             if (!s.Int(m) || !s.Literal(",") || !s.Int(n) || !s.AtEnd())
                 return Malformed(nOffset, line, "REFERENCE x,y");
             m_cur.List("  @%zu %s: reference point x %ld dots, y %ld dots", nOffset, raw, m, n);
+        } else if (s.Literal("SHIFT ")) {
+            // SHIFT y, or newer firmware's SHIFT x,y.
+            if (!s.Int(m))
+                return Malformed(nOffset, line, "SHIFT [x,]y");
+            if (s.Literal(",")) {
+                if (!s.Int(n) || !s.AtEnd())
+                    return Malformed(nOffset, line, "SHIFT [x,]y");
+                m_cur.List("  @%zu %s: label start shifted x %ld dots, y %ld dots", nOffset, raw, m, n);
+            } else {
+                if (!s.AtEnd())
+                    return Malformed(nOffset, line, "SHIFT [x,]y");
+                m_cur.List("  @%zu %s: label start shifted %ld dots down the paper", nOffset, raw, m);
+            }
         } else if (s.Literal("GAP ") || s.Literal("BLINE ")) {
             bool bGap = line[0] == 'G';
             if (!Measure(s, a) || !s.Literal(",") || !Measure(s, b) || !s.AtEnd())
                 return Malformed(nOffset, line, bGap ? "GAP m,n" : "BLINE m,n");
             if (bGap && a.compare(0, 2, "0 ") == 0 && b.compare(0, 2, "0 ") == 0)
                 m_cur.List("  @%zu %s: media continuous (no gap)", nOffset, raw);
+            else if (!bGap && a.compare(0, 2, "0 ") == 0)
+                m_cur.List("  @%zu %s: media black line of height 0 (printers take it for "
+                           "continuous media)", nOffset, raw);
             else
                 m_cur.List("  @%zu %s: media %s, %s %s, offset %s", nOffset, raw,
                            bGap ? "gap" : "black line", bGap ? "gap" : "line height", a.c_str(),
@@ -222,7 +238,10 @@ private:
                 m_cur.List("  @%zu %s: print %ld set(s), %ld copies each", nOffset, raw, m, n);
             else
                 m_cur.List("  @%zu %s: print %ld set(s)", nOffset, raw, m);
-            return EndPage(nOffset);
+            const long copies = m <= 0 || (bCopies && n <= 0) ? 0
+                                : bCopies && m > kMaxCopies / n ? kMaxCopies + 1
+                                                                : m * (bCopies ? n : 1);
+            return EndPage(nOffset, copies);
         } else {
             m_cur.Warn(nOffset, "unknown TSPL command \"%s\"", raw);
         }
@@ -275,7 +294,7 @@ private:
         return true;
     }
 
-    bool EndPage(size_t nOffset)
+    bool EndPage(size_t nOffset, long copies)
     {
         tagDecodedPage page;
         if (!m_canvas.Compose(m_cur, nOffset, page))
@@ -284,9 +303,8 @@ private:
             m_cur.List("  page %d: no bitmap, blank label", m_cur.PageCount() + 1);
         else
             m_cur.List("  page %d: image %d × %d dots", m_cur.PageCount() + 1, page.iWidth, page.iHeight);
-        m_cur.AddPage(std::move(page));
         m_bInPage = false;
-        return true;
+        return AddCopies(m_cur, nOffset, std::move(page), copies);
     }
 
     CDecodeCursor& m_cur;
