@@ -305,6 +305,9 @@ bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device)
         // status guessed from port bits never does), and a network
         // printer's device status may wait seconds for SNMP.
         const Status status = CheckPrinter(printer, device, false);
+        // Cancelled while the printer was asked: nothing of it is printed.
+        if (papplJobIsCanceled(job) || papplSystemIsShutdown(system))
+            return false;
         if (status.answered)
             Show(printer, status.reasons, ReasonsOf(~0u));
         const unsigned stops = status.answered ? status.conditions & kStopsPrinting : 0;
