@@ -48,6 +48,15 @@ double Now()
 struct PrinterState {
     CQueryBackoff query{kBackoffSeconds};
     CQueryBackoff deviceStatus{kBackoffSeconds};
+    // Whether the printer is asked between the pages of the job it prints.
+    bool betweenPages = true;
+};
+
+// Where the printer is looked at.
+enum class Check {
+    kIdle,        // no job: PAPPL's device status too
+    kJobStart,    // the job's link is connected, nothing sent yet
+    kBetweenPages // the last page has left the link
 };
 
 std::mutex g_lock;
@@ -139,9 +148,11 @@ struct Status {
 };
 
 // One look at the printer on an open device: PAPPL's device status (when
-// asked for), then the family's query. Printers that did not answer are
-// left alone for the back-off, each of the two on its own.
-Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device, bool deviceStatus)
+// idle), then the family's query. Printers that did not answer are left
+// alone for the back-off, each of the two on its own. Between pages the
+// answer may wait behind the page's last bytes on their way to the
+// printer: no answer there only stops the asking for the rest of the job.
+Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device, Check where)
 {
     Status status;
     const std::string scheme = Scheme(papplPrinterGetDeviceURI(printer));
@@ -153,8 +164,12 @@ Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device, bool devic
     {
         std::lock_guard<std::mutex> lock(g_lock);
         PrinterState& state = g_printers[printer];
-        askDevice = deviceStatus && state.deviceStatus.MayAsk(Now());
+        askDevice = where == Check::kIdle && state.deviceStatus.MayAsk(Now());
         askQuery = state.query.MayAsk(Now());
+        if (where == Check::kJobStart)
+            state.betweenPages = true;
+        else if (where == Check::kBetweenPages)
+            askQuery = askQuery && state.betweenPages;
     }
 
     if (askDevice) {
@@ -183,6 +198,8 @@ Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device, bool devic
         PrinterState& state = g_printers[printer];
         if (answer == StatusAnswer::kAnswered)
             state.query.Answered();
+        else if (where == Check::kBetweenPages)
+            state.betweenPages = false;
         else
             state.query.Silent(Now());
     }
@@ -192,6 +209,10 @@ Status CheckPrinter(pappl_printer_t* printer, pappl_device_t* device, bool devic
         status.reasons = static_cast<pappl_preason_t>(status.reasons | ReasonsOf(conditions));
         papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG, "The printer reports: %s.",
                         Describe(conditions).c_str());
+    } else if (where == Check::kBetweenPages) {
+        papplLogPrinter(printer, PAPPL_LOGLEVEL_DEBUG,
+                        "No answer to the status query between pages; not asked between "
+                        "pages for the rest of the job.");
     } else {
         papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO,
                         "The printer did not answer its status query; not asked for %.0f "
@@ -287,13 +308,13 @@ bool StatusCallback(pappl_printer_t* printer)
     pappl_device_t* device = papplPrinterOpenDevice(printer);
     if (!device)
         return true;
-    const Status status = CheckPrinter(printer, device, true);
+    const Status status = CheckPrinter(printer, device, Check::kIdle);
     papplPrinterCloseDevice(printer);
     Show(printer, status.reasons);
     return true;
 }
 
-bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device)
+bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device, bool betweenPages)
 {
     pappl_printer_t* printer = papplJobGetPrinter(job);
     pappl_system_t* system = papplPrinterGetSystem(printer);
@@ -304,7 +325,8 @@ bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device)
         // The printer's own answer only: it alone holds a job (a device
         // status guessed from port bits never does), and a network
         // printer's device status may wait seconds for SNMP.
-        const Status status = CheckPrinter(printer, device, false);
+        const Status status = CheckPrinter(
+            printer, device, betweenPages && !waited ? Check::kBetweenPages : Check::kJobStart);
         // Cancelled while the printer was asked: nothing of it is printed.
         if (papplJobIsCanceled(job) || papplSystemIsShutdown(system))
             return false;

@@ -3,7 +3,8 @@
 // query, read with a short deadline and left alone for a few minutes when
 // the printer does not answer. The conditions become printer-state-reasons
 // (set while they last, cleared when they go), and a job waits at its start
-// while the printer says it cannot print (out of paper, cover open, ...).
+// and between pages while the printer says it cannot print (out of paper,
+// cover open, ...).
 // Queries go to two-way devices only (socket, USB, Bluetooth, serial):
 // never to a file, and never inside a page's bytes.
 #pragma once
@@ -27,10 +28,11 @@ bool IsTwoWayDevice(const char* uri);
 // The driver's status callback.
 bool StatusCallback(pappl_printer_t* printer);
 
-// At the job's start, on the job's device: while the printer reports a
-// condition that stops printing, the job waits with the reason shown.
+// At the job's start and between its pages, on the job's device: while the
+// printer reports a condition that stops printing, the job waits with the
+// reason shown.
 // False when the job was cancelled (or the server stops) meanwhile.
-bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device);
+bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device, bool betweenPages = false);
 
 // The vendor attribute of the setting, for the driver callback of a
 // family with a status query.

@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -139,6 +140,49 @@ def case_paper():
 
 def case_cover():
     held_then_printed("tspl", "tspl-203", "cover-open", "cover-open", 400, 240)
+
+
+def case_pages():
+    """Paper runs out after the second label of three: the third waits,
+    nothing of it sent, and prints when paper is back."""
+    pwg = raster("pwg", "pages", 240, 160, 203, pages=3)
+    want = run_filter("tspl-203", raster("cups", "pages", 240, 160, 203, pages=3))
+    check(want.count(b"PRINT ") == 3, "the filter's stream has %d labels" % want.count(b"PRINT "))
+    # Answers a quarter of a second after each query, as the printer was
+    # then: time to run out of paper between the second query and the third.
+    with PrinterEmulator(family="tspl", state="ok", delay=0.25) as emu, Server(ARGS.app) as srv:
+        srv.add_uri("l", "tspl-203", "socket://127.0.0.1:%d" % emu.port)
+        asked = len(emu.queries)
+        submit = threading.Thread(target=srv.print_job, args=("l", pwg, "image/pwg-raster"))
+        submit.start()
+        try:
+            # The job's first query, then the one before the second label.
+            check(emu.wait_until(lambda: len(emu.queries) >= asked + 2, timeout=30),
+                  "%d queries in the job" % (len(emu.queries) - asked))
+            emu.set_state("paper-out")
+            jobs = srv.active_jobs("l")
+            check(len(jobs) == 1, "active jobs %r" % jobs)
+            deadline = time.time() + 20
+            while "printer-stopped" not in srv.job("l", jobs[0]).get("job-state-reasons", ""):
+                check(time.time() < deadline, "the third label did not wait: %s"
+                      % srv.job("l", jobs[0]))
+                time.sleep(0.3)
+            time.sleep(1)
+            got = payload(emu)
+            check(got.count(b"PRINT ") == 2 and want.startswith(got),
+                  "while out of paper the printer got %d labels (%d of %d bytes)"
+                  % (got.count(b"PRINT "), len(got), len(want)))
+            check("media-empty" in reasons(srv, "l"), "no media-empty while the job waits")
+            log("paper out after label 2: label 3 held (%d of %d bytes sent)"
+                % (len(got), len(want)))
+            emu.set_state("ok")
+            info = srv.wait_job("l", jobs[0], timeout=30)
+        finally:
+            submit.join(60)
+        check(info.get("job-state") == "completed", "after paper came back: %s" % info)
+        check(payload(emu) == want, "the printer got %d bytes besides queries, the filter "
+              "makes %d" % (len(payload(emu)), len(want)))
+        log("label 3 printed when paper came back; the stream is the filter's")
 
 
 def case_conditions():
@@ -330,6 +374,7 @@ CASES = {
     "identify": case_identify,
     "paper": case_paper,
     "cover": case_cover,
+    "pages": case_pages,
     "conditions": case_conditions,
     "silent": case_silent,
     "setting": case_setting,
