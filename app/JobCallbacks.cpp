@@ -115,7 +115,8 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     if (!aj)
         return false;
     // Between pages the last page has left the link: a printer that
-    // answers is asked again, so that the next page waits for paper.
+    // answers is asked again (where that is cheap), so that the next page
+    // waits for paper.
     // Cancelled meanwhile, the page is passed over as one cancelled while
     // its lines come.
     if (page > 1 && !WaitUntilPrinterReady(job, device, true) && aj->IsCanceled())

@@ -318,7 +318,14 @@ bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device, bool betwee
 {
     pappl_printer_t* printer = papplJobGetPrinter(job);
     pappl_system_t* system = papplPrinterGetSystem(printer);
-    if (!IsTwoWay(Scheme(papplPrinterGetDeviceURI(printer))))
+    const std::string scheme = Scheme(papplPrinterGetDeviceURI(printer));
+    if (!IsTwoWay(scheme))
+        return true;
+    // Between pages only where asking costs a round trip and no more: over
+    // TCP a printer that has answered delays its acknowledgements (to send
+    // them with its next answer), and each page would wait for one (40 ms
+    // and more) before it counts as taken.
+    if (betweenPages && scheme != "serial" && scheme != "bt")
         return true;
     bool waited = false;
     for (;;) {

@@ -28,9 +28,9 @@ bool IsTwoWayDevice(const char* uri);
 // The driver's status callback.
 bool StatusCallback(pappl_printer_t* printer);
 
-// At the job's start and between its pages, on the job's device: while the
-// printer reports a condition that stops printing, the job waits with the
-// reason shown.
+// At the job's start and between its pages (serial and Bluetooth links
+// only), on the job's device: while the printer reports a condition that
+// stops printing, the job waits with the reason shown.
 // False when the job was cancelled (or the server stops) meanwhile.
 bool WaitUntilPrinterReady(pappl_job_t* job, pappl_device_t* device, bool betweenPages = false);
 

@@ -5,7 +5,8 @@ whose answers come late (each after 2 s, so every query reads the last
 one's answer): the status must cost a printer that never answers one short
 deadline, never PAPPL's 10-second read timeout. The printer is the test
 emulator on a socket:// device; each run asks the printer's status first
-(as a client polling the queue does), then prints.
+(as a client polling the queue does), then prints. The printer with its
+queries turned off ("off") is the time without any status.
 
   python3 -B bench/status_jobs.py --app build/release/app/bandrill-printer-app \
       --raster build/release/tests/app/bandrill-app-raster [--runs 3]
@@ -36,9 +37,11 @@ STATUS = """{
 """
 
 
-def one_run(app, pwg, state, delay):
+def one_run(app, pwg, state, delay, queries=True):
     with PrinterEmulator(family="tspl", state=state, delay=delay) as emu, Server(app) as srv:
         srv.add_uri("p", "tspl-203", "socket://127.0.0.1:%d" % emu.port)
+        if not queries:
+            srv.cli("modify", "-d", "p", "-o", "bandrill-status-query-default=off")
         start = time.monotonic()
         srv.ipptool("p", STATUS)
         status = time.monotonic() - start
@@ -61,9 +64,13 @@ def main():
         pwg = os.path.join(work, "labels.pwg")
         run([args.raster, "pwg", pwg, "400", "240", "203", "20"])  # 20 labels 50x30 mm
         print("%-10s %14s %14s %8s" % ("printer", "status (s)", "20 labels (s)", "queries"))
-        for name, state, delay in (("answers", "ok", 0.0), ("silent", "silent", 0.0),
-                                   ("late", "ok", 2.0)):
-            results = [one_run(args.app, pwg, state, delay) for _ in range(args.runs)]
+        # "off": the same printer with the queries turned off, as before
+        # the application asked printers anything.
+        for name, state, delay, queries in (("off", "ok", 0.0, False),
+                                            ("answers", "ok", 0.0, True),
+                                            ("silent", "silent", 0.0, True),
+                                            ("late", "ok", 2.0, True)):
+            results = [one_run(args.app, pwg, state, delay, queries) for _ in range(args.runs)]
             print("%-10s %14.2f %14.2f %8d" % (
                 name, statistics.median(r[0] for r in results),
                 statistics.median(r[1] for r in results), max(r[2] for r in results)))

@@ -143,15 +143,17 @@ def case_cover():
 
 
 def case_pages():
-    """Paper runs out after the second label of three: the third waits,
-    nothing of it sent, and prints when paper is back."""
+    """On a serial link paper runs out after the second label of three:
+    the third waits, nothing of it sent, and prints when paper is back.
+    (Over TCP the printer is asked at the job's start only.)"""
     pwg = raster("pwg", "pages", 240, 160, 203, pages=3)
     want = run_filter("tspl-203", raster("cups", "pages", 240, 160, 203, pages=3))
     check(want.count(b"PRINT ") == 3, "the filter's stream has %d labels" % want.count(b"PRINT "))
     # Answers a quarter of a second after each query, as the printer was
     # then: time to run out of paper between the second query and the third.
-    with PrinterEmulator(family="tspl", state="ok", delay=0.25) as emu, Server(ARGS.app) as srv:
-        srv.add_uri("l", "tspl-203", "socket://127.0.0.1:%d" % emu.port)
+    with PrinterEmulator.on_pty(family="tspl", state="ok", delay=0.25) as emu, \
+            Server(ARGS.app) as srv:
+        srv.add_uri("l", "tspl-203", "serial:%s?baud=115200" % emu.tty)
         asked = len(emu.queries)
         submit = threading.Thread(target=srv.print_job, args=("l", pwg, "image/pwg-raster"))
         submit.start()
