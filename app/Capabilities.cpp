@@ -8,6 +8,7 @@
 
 #include "DeviceSchemes.h"
 #include "Drivers.h"
+#include "IppEverywhere.h"
 #include "JobCallbacks.h"
 #include "JobSettings.h"
 
@@ -243,6 +244,7 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
             else if (driver->Offers(row))
                 AddVendorAttribute(row, *offer, data, *attrs);
         }
+    AddIppEverywhereAttributes(*driver, *attrs);
     return true;
 }
 
