@@ -73,13 +73,13 @@ void AddFinishings(ipp_t* attrs)
 }
 
 // The old name's replacement in one attribute's values, if any.
-void Rename(ipp_attribute_t* attr)
+void Rename(ipp_t* ipp, ipp_attribute_t* attr)
 {
     for (int i = 0; i < ippGetCount(attr); ++i) {
         const char* v = ippGetString(attr, i, nullptr);
         const std::string now = v ? RenamedMedia(v) : "";
         if (!now.empty())
-            ippSetString(nullptr, &attr, i, now.c_str());
+            ippSetString(ipp, &attr, i, now.c_str());
     }
 }
 
@@ -89,7 +89,7 @@ void RenameIn(ipp_t* ipp)
         const char* n = ippGetName(a);
         const std::string name = n ? n : "";
         if (name == "media" || name == "media-default" || name == "media-size-name")
-            Rename(a);
+            Rename(ipp, a);
         else if (name == "media-col" || name == "media-col-default")
             for (int i = 0; i < ippGetCount(a); ++i)
                 RenameIn(ippGetCollection(a, i));
@@ -103,13 +103,6 @@ bool RenameCol(pappl_media_col_t& media)
         return false;
     std::snprintf(media.size_name, sizeof media.size_name, "%s", now.c_str());
     return true;
-}
-
-bool Requested(ipp_t* request, const char* name)
-{
-    ipp_attribute_t* ra = ippFindAttribute(request, "requested-attributes", IPP_TAG_KEYWORD);
-    return !ra || ippContainsString(ra, "all") || ippContainsString(ra, "printer-description") ||
-           ippContainsString(ra, name);
 }
 
 } // namespace
@@ -194,15 +187,17 @@ void RenameOldMedia(pappl_system_t* system)
 void AddSupplyInfoUri(pappl_client_t* client, pappl_printer_t* printer)
 {
     ipp_t* response = papplClientGetResponse(client);
-    if (!response || ippGetStatusCode(response) >= IPP_STATUS_REDIRECTION_OTHER_SITE ||
-        !Requested(papplClientGetRequest(client), "printer-supply-info-uri") ||
-        ippFindAttribute(response, "printer-supply-info-uri", IPP_TAG_ZERO))
+    pappl_pr_driver_data_t data;
+    papplPrinterGetDriverData(printer, &data);
+    ipp_attribute_t* attr = ippFindAttribute(response, "printer-supply-info-uri", IPP_TAG_URI);
+    const char* uri = ippGetString(attr, 0, nullptr);
+    const std::string page = "/supplies";
+    const std::string was = uri ? uri : "";
+    if (data.has_supplies || was.size() < page.size() ||
+        was.compare(was.size() - page.size(), page.size(), page) != 0)
         return;
-    char path[256], uri[1024];
-    papplPrinterGetPath(printer, "media", path, sizeof path);
-    httpAssembleURI(HTTP_URI_CODING_ALL, uri, sizeof uri, "http", nullptr,
-                    papplClientGetHostName(client), papplClientGetHostPort(client), path);
-    ippAddString(response, IPP_TAG_PRINTER, IPP_TAG_URI, "printer-supply-info-uri", nullptr, uri);
+    const std::string media = was.substr(0, was.size() - page.size()) + "/media";
+    ippSetString(response, &attr, 0, media.c_str());
 }
 
 } // namespace bandrill_app

@@ -24,8 +24,9 @@ void RenameOldMedia(ipp_t* request);
 // The same in the printers' saved defaults and loaded media.
 void RenameOldMedia(pappl_system_t* system);
 
-// printer-supply-info-uri, when asked for, in a Get-Printer-Attributes
-// response: the printer's media page, where the loaded paper is set.
+// printer-supply-info-uri of a Get-Printer-Attributes response: the
+// printer's media page, where the loaded paper is set (PAPPL 1.3.1 names
+// its supplies page, which a printer without supply levels does not have).
 void AddSupplyInfoUri(pappl_client_t* client, pappl_printer_t* printer);
 
 } // namespace bandrill_app

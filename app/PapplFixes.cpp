@@ -148,7 +148,7 @@ void __wrap__papplPrinterProcessIPP(pappl_client_t* client)
     t_inSetAttributes = op == IPP_OP_SET_PRINTER_ATTRIBUTES;
     __real__papplPrinterProcessIPP(client);
     t_inGetAttributes = t_inSetAttributes = false;
-    // PAPPL 1.3.1 has no printer-supply-info-uri; it names the host asked.
+    // PAPPL 1.3.1 points printer-supply-info-uri at a page it has not.
     if (printer && op == IPP_OP_GET_PRINTER_ATTRIBUTES)
         bandrill_app::AddSupplyInfoUri(client, printer);
 }
