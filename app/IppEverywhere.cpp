@@ -184,20 +184,45 @@ void RenameOldMedia(pappl_system_t* system)
         nullptr);
 }
 
-void AddSupplyInfoUri(pappl_client_t* client, pappl_printer_t* printer)
+void FixPrinterAttributes(pappl_client_t* client, pappl_printer_t* printer)
 {
     ipp_t* response = papplClientGetResponse(client);
+    if (!response)
+        return;
+
+    // printer-supply-info-uri: PAPPL names its supplies page, which a
+    // printer without supply levels does not have; the media page it has.
     pappl_pr_driver_data_t data;
     papplPrinterGetDriverData(printer, &data);
     ipp_attribute_t* attr = ippFindAttribute(response, "printer-supply-info-uri", IPP_TAG_URI);
-    const char* uri = ippGetString(attr, 0, nullptr);
     const std::string page = "/supplies";
+    const char* uri = ippGetString(attr, 0, nullptr);
     const std::string was = uri ? uri : "";
-    if (data.has_supplies || was.size() < page.size() ||
-        was.compare(was.size() - page.size(), page.size(), page) != 0)
-        return;
-    const std::string media = was.substr(0, was.size() - page.size()) + "/media";
-    ippSetString(response, &attr, 0, media.c_str());
+    if (!data.has_supplies && was.size() > page.size() &&
+        was.compare(was.size() - page.size(), page.size(), page) == 0) {
+        const std::string media = was.substr(0, was.size() - page.size()) + "/media";
+        ippSetString(response, &attr, 0, media.c_str());
+    }
+
+    // printer-up-time counts from 1: PAPPL gives 0 in a printer's first second.
+    attr = ippFindAttribute(response, "printer-up-time", IPP_TAG_INTEGER);
+    if (attr && ippGetInteger(attr, 0) < 1)
+        ippSetInteger(response, &attr, 0, 1);
+
+    // uri-security-supported, one value a printer-uri-supported value: PAPPL
+    // always gives "none" and "tls", also where it answers with the ipp URI only.
+    ipp_attribute_t* uris = ippFindAttribute(response, "printer-uri-supported", IPP_TAG_URI);
+    attr = ippFindAttribute(response, "uri-security-supported", IPP_TAG_KEYWORD);
+    if (uris && attr && ippGetCount(uris) != ippGetCount(attr)) {
+        ippDeleteAttribute(response, attr);
+        std::vector<const char*> security;
+        for (int i = 0; i < ippGetCount(uris); ++i) {
+            const char* u = ippGetString(uris, i, nullptr);
+            security.push_back(u && std::strncmp(u, "ipps:", 5) == 0 ? "tls" : "none");
+        }
+        ippAddStrings(response, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "uri-security-supported",
+                      static_cast<int>(security.size()), nullptr, security.data());
+    }
 }
 
 } // namespace bandrill_app

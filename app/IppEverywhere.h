@@ -24,9 +24,9 @@ void RenameOldMedia(ipp_t* request);
 // The same in the printers' saved defaults and loaded media.
 void RenameOldMedia(pappl_system_t* system);
 
-// printer-supply-info-uri of a Get-Printer-Attributes response: the
-// printer's media page, where the loaded paper is set (PAPPL 1.3.1 names
-// its supplies page, which a printer without supply levels does not have).
-void AddSupplyInfoUri(pappl_client_t* client, pappl_printer_t* printer);
+// A Get-Printer-Attributes response with what PAPPL 1.3.1 gets wrong:
+// printer-supply-info-uri (a page it has not), printer-up-time (0) and
+// uri-security-supported (a value for a URI it does not list).
+void FixPrinterAttributes(pappl_client_t* client, pappl_printer_t* printer);
 
 } // namespace bandrill_app

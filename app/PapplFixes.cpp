@@ -148,9 +148,9 @@ void __wrap__papplPrinterProcessIPP(pappl_client_t* client)
     t_inSetAttributes = op == IPP_OP_SET_PRINTER_ATTRIBUTES;
     __real__papplPrinterProcessIPP(client);
     t_inGetAttributes = t_inSetAttributes = false;
-    // PAPPL 1.3.1 points printer-supply-info-uri at a page it has not.
+    // PAPPL 1.3.1's answer has values that contradict it (IppEverywhere.h).
     if (printer && op == IPP_OP_GET_PRINTER_ATTRIBUTES)
-        bandrill_app::AddSupplyInfoUri(client, printer);
+        bandrill_app::FixPrinterAttributes(client, printer);
 }
 
 // Defaults from the web forms come here without passing the check above.
