@@ -350,6 +350,7 @@ def case_state_message():
                   "job-state-message %r lacks %r" % (info.get("job-state-message"), message))
             html = page_text(srv, "receipt")
             check("127.0.0.1:%d" % emu.port in html, "the printer's page does not say why")
+            check("Offline.." not in html, "the state line reads 'Offline..'")
 
             emu.refuse(False)
             info = srv.wait_job("receipt", job, timeout=60)
