@@ -130,8 +130,9 @@ void AddIppEverywhereAttributes(const Driver& driver, ipp_t* attrs)
     ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr,
                   overrides);
 
-    // The one supply of a direct thermal printer is its paper; nothing tells
-    // how much is left (level -2: unknown).
+    // The supply the application knows of is the paper (a label printer's
+    // ribbon, if it has one, it cannot tell); nothing tells how much is left
+    // (level -2: unknown).
     const char* what = driver.roll ? "Paper roll" : "Labels";
     const char* const supply = "index=1;class=supplyThatIsConsumed;type=other;unit=percent;"
                                "maxcapacity=100;level=-2;colorantname=unknown;";
