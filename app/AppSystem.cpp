@@ -11,7 +11,9 @@
 #include "DeviceSchemes.h"
 #include "DocumentFilter.h"
 #include "Icons.h"
+#include "IppEverywhere.h"
 #include "JobHistory.h"
+#include "Maintenance.h"
 #include "StateFile.h"
 #include "WebStrings.h"
 
@@ -151,7 +153,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
 
     // What is the application's for the whole system.
     papplSystemSetPrinterDrivers(system, static_cast<int>(app.drivers.size()), app.drivers.data(),
-                                 AutoAddDriver, nullptr, DriverCallback, data);
+                                 AutoAddDriver, AddMaintenancePage, DriverCallback, data);
     // The pages' header carries the application's mark and name; PAPPL adds
     // its own only where none is.
     const IconData navicon = FindIcon("navicon");
@@ -166,6 +168,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
     // (StateFile.h) from now on, and the job history kept short.
     const std::string state = DefaultPath(app.baseName, "lib", ".state", true);
     LoadState(system, state);
+    RenameOldMedia(system);
     // The image limits, well below PAPPL's 1 GiB (a saved state brings
     // that back): the sides are what PrintImage refuses beyond; it reads a
     // larger image at a fraction of its size (GreyImage.h).

@@ -9,8 +9,11 @@
 #include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "Icons.h"
+#include "IppEverywhere.h"
 #include "JobCallbacks.h"
+#include "Identify.h"
 #include "JobSettings.h"
+#include "PrinterStatus.h"
 
 namespace bandrill_app {
 
@@ -187,6 +190,8 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     data->rendpage_cb = EndPage;
     data->rendjob_cb = EndJob;
     data->testpage_cb = TestPage;
+    data->status_cb = StatusCallback;
+    SetIdentify(*driver->family, data);
     data->format = driver->family->rawFormat;
     std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver->description);
     data->ppm = 10;
@@ -246,6 +251,8 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
             else if (driver->Offers(row))
                 AddVendorAttribute(row, *offer, data, *attrs);
         }
+    AddStatusAttributes(driver->family->statusQuery, data, *attrs);
+    AddIppEverywhereAttributes(*driver, *attrs);
     return true;
 }
 

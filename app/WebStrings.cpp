@@ -7,6 +7,7 @@
 #include "Drivers.h"
 #include "JobSettings.h"
 #include "PrinterSettings.h"
+#include "PrinterStatus.h"
 
 namespace bandrill_app {
 
@@ -95,6 +96,9 @@ std::string WebStrings()
                 add("media." + m.pwg, roll + size.substr(x + 3) + " long");
         }
     }
+    add(kStatusQueryAttr, "Ask the printer for its status");
+    add(std::string(kStatusQueryAttr) + ".on", "Yes");
+    add(std::string(kStatusQueryAttr) + ".off", "No (the printer misbehaves on status queries)");
     return s;
 }
 
