@@ -97,6 +97,16 @@ long long BlockCost(const tagBlock& b, int commandBytes)
     return commandBytes + static_cast<long long>(b.lines) * b.poss;
 }
 
+// Set bits of x (without the processor's own count, which the baseline
+// instruction set lacks and the library call costs more than this).
+inline int BitCount(uint64_t x)
+{
+    x -= (x >> 1) & 0x5555555555555555ULL;
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
+}
+
 // The first position at or after `from` whose bit is `set`; words * 64
 // when there is none.
 inline int NextBit(const uint64_t* mask, int words, int from, bool set)
@@ -274,7 +284,7 @@ std::vector<tagBlock> CutInStrips(const CInkMatrix& ink, int commandBytes)
             for (int w = 0; w < words; ++w) {
                 if (const uint64_t fresh = m[w] & ~acc[w]) {
                     added = true;
-                    inked += __builtin_popcountll(fresh);
+                    inked += BitCount(fresh);
                     acc[w] |= fresh;
                 }
             }

@@ -225,4 +225,14 @@ SettingValue CJobSettings::Rotation(const SettingRow& row, const OfferedSetting&
     return Vendor(row, offer);
 }
 
+int PrinterCopies(const Driver& driver, pappl_job_t* job, pappl_pr_options_t* options)
+{
+    const SettingRow* row = FindDocumentSettingByAttr("bandrill-printer-copies");
+    if (!row || !options || options->copies < 2)
+        return 1;
+    CJobSettings settings(driver, job, options);
+    const SettingValue v = settings.Value(*row);
+    return v.state == SettingValue::kValue && v.value != 0 ? options->copies : 1;
+}
+
 } // namespace bandrill_app
