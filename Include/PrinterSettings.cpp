@@ -214,7 +214,7 @@ std::vector<SettingRow> MakeTable()
                     .Offer("Default", Join({"Default"}, Numbers(0, 15)))
                     .Field([](R& r, int v) { r.m_reg.iDensity = v; },
                            [](R& r) { r.AddLog("iDensity = %d", r.m_reg.iDensity); })
-                    .Ipp("bandrill-darkness", "Darkness from", S::kPrinter)
+                    .Ipp("bandrill-darkness", "Darkness used", S::kPrinter)
                     .Standard("print-darkness"));
     t.push_back(Row("zePrintRate", S::kInteger, S::kNumber)
                     .Range(1, 12)

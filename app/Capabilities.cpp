@@ -210,7 +210,9 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
 
     if (const int levels = DarknessLevels(*driver)) {
         data->darkness_supported = levels;
-        data->darkness_configured = 50;
+        // The middle level, as one of the percentages PAPPL's web page
+        // offers (a value it cannot show, it replaces with 0 on every save).
+        data->darkness_configured = levels > 1 ? 100 * (levels / 2) / (levels - 1) : 50;
         data->darkness_default = 0;
     }
     if (const int ips = SpeedMax(*driver)) {

@@ -96,6 +96,35 @@ const char* const kFollowMediaTracking = "media-tracking";
 const char* const kDarknessPrinter = "printer";
 const char* const kDarknessConfigured = "configured";
 
+int FormDarkness(pappl_printer_t* printer, int posted)
+{
+    pappl_pr_driver_data_t now;
+    papplPrinterGetDriverData(printer, &now);
+    const int levels = now.darkness_supported;
+    for (int i = 0; levels > 1 && i < levels; ++i)
+        if (100 * i / (levels - 1) == now.darkness_configured)
+            return posted;
+    return levels > 1 ? now.darkness_configured : posted;
+}
+
+const char* ImpliedDarknessQualifier(pappl_printer_t* printer, const pappl_pr_driver_data_t& next,
+                                     int num_vendor, cups_option_t* vendor)
+{
+    const SettingRow* row = FindSetting("Darkness");
+    const std::string def = std::string(row->attr) + "-default";
+    ipp_t* attrs = papplPrinterGetDriverAttributes(printer);
+    const char* current = ippGetString(ippFindAttribute(attrs, def.c_str(), IPP_TAG_KEYWORD), 0, nullptr);
+    const std::string was = current ? current : "";
+    ippDelete(attrs);
+    pappl_pr_driver_data_t now;
+    papplPrinterGetDriverData(printer, &now);
+    const char* given = cupsGetOption(row->attr, num_vendor, vendor);
+    if (was.empty() || was == kDarknessConfigured ||
+        next.darkness_configured == now.darkness_configured || (given && was != given))
+        return nullptr;
+    return kDarknessConfigured;
+}
+
 CJobSettings::CJobSettings(const Driver& driver, pappl_job_t* job, pappl_pr_options_t* options)
     : m_driver(driver), m_job(job), m_options(options),
       // The printer's defaults of the vendor attributes: PAPPL keeps them in

@@ -25,6 +25,17 @@ extern const char* const kFollowMediaTracking;
 extern const char* const kDarknessPrinter;
 extern const char* const kDarknessConfigured;
 
+// The darkness qualifier new printer defaults imply: a new
+// printer-darkness-configured takes effect by itself (kDarknessConfigured)
+// unless the same change picks the qualifier; null when it stays.
+const char* ImpliedDarknessQualifier(pappl_printer_t* printer, const pappl_pr_driver_data_t& next,
+                                     int num_vendor, cups_option_t* vendor);
+
+// The printer darkness a web form's new value stands for: the printer's
+// own when that is none of the percentages the form offers (the form
+// could not show it), else the new one.
+int FormDarkness(pappl_printer_t* printer, int posted);
+
 class CJobSettings : public ISettingValues {
 public:
     CJobSettings(const Driver& driver, pappl_job_t* job, pappl_pr_options_t* options);

@@ -5,6 +5,12 @@
 
 namespace bandrill_app {
 
+const char* const kNoDiscoveryNote =
+    "Hostname/IP Address (no network printers listed: avahi-daemon is not running)";
+
+const char* const kDefaultsRefused =
+    "Not saved: a value is not one this printer takes (the log names it).";
+
 std::string WebStrings()
 {
     std::string s;
@@ -25,7 +31,7 @@ std::string WebStrings()
             add(std::string(row.attr) + "." + kFollowMediaTracking, "As media tracking says");
         if (standard == "print-darkness") {
             add(std::string(row.attr) + "." + kDarknessPrinter, "The printer's own setting");
-            add(std::string(row.attr) + "." + kDarknessConfigured, "Printer darkness below");
+            add(std::string(row.attr) + "." + kDarknessConfigured, "Print Darkness above");
         }
     }
     return s;

@@ -701,6 +701,224 @@ def case_documents():
         log("junk by submit: aborted (%s)" % info.get("job-state-message"))
 
 
+# ---------------------------------------------------------------- values
+
+_IPP_HEAD = """{
+\tNAME "%(name)s"
+\tOPERATION %(op)s
+\tGROUP operation-attributes-tag
+\tATTR charset attributes-charset utf-8
+\tATTR naturalLanguage attributes-natural-language en
+\tATTR uri printer-uri $uri
+\tATTR name requesting-user-name tester
+"""
+
+# (printer, attributes, the attribute named in unsupported-attributes):
+# each job is refused before anything is printed.
+BAD_JOBS = [
+    ("labels", "ATTR keyword bandrill-halftone foo", "bandrill-halftone"),
+    ("labels", "ATTR integer bandrill-threshold 999", "bandrill-threshold"),
+    ("labels", "ATTR keyword bandrill-contrast abc", "bandrill-contrast"),
+    ("labels", "ATTR integer bandrill-compress 1", "bandrill-compress"),
+    ("labels", "ATTR keyword bandrill-setc maybe", "bandrill-setc"),
+    ("labels", "ATTR keyword bandrill-darkness darkest", "bandrill-darkness"),
+    ("labels", "ATTR keyword media oe_bogus_9x9in", "media"),
+    # A size of the receipt printer's roll is not a label size.
+    ("labels", "ATTR keyword media om_roll58-100_48.05x100mm", "media"),
+    ("labels", "ATTR collection media-col { MEMBER keyword media-size-name oe_bogus_9x9in }",
+     "media-col"),
+    ("labels", "ATTR collection media-col { MEMBER collection media-size "
+     "{ MEMBER integer x-dimension 30000 MEMBER integer y-dimension 5000 } }", "media-col"),
+    ("labels", "ATTR collection media-col { MEMBER keyword media-tracking web }", "media-col"),
+    ("labels", "ATTR integer print-speed 99999", "print-speed"),
+    ("labels", "ATTR enum orientation-requested 9", "orientation-requested"),
+    ("receipts", "ATTR keyword bandrill-cash-drawer 3-before", "bandrill-cash-drawer"),
+    ("receipts", "ATTR integer bandrill-feed-offset 60", "bandrill-feed-offset"),
+    ("receipts", "ATTR integer bandrill-crop-bottom -2", "bandrill-crop-bottom"),
+]
+
+# (printer, attribute, its name): refused, and the printer keeps its default.
+BAD_DEFAULTS = [
+    ("labels", "ATTR keyword bandrill-halftone-default bogus", "bandrill-halftone-default"),
+    ("labels", "ATTR integer bandrill-threshold-default 999", "bandrill-threshold-default"),
+    ("labels", "ATTR keyword bandrill-setc-default maybe", "bandrill-setc-default"),
+    ("labels", "ATTR keyword media-default oe_bogus_9x9in", "media-default"),
+    ("labels", "ATTR collection media-col-default { MEMBER keyword media-size-name "
+     "om_roll58-100_48.05x100mm }", "media-col-default"),
+    ("labels", "ATTR integer printer-darkness-configured 150", "printer-darkness-configured"),
+    ("labels", "ATTR integer print-darkness-default -101", "print-darkness-default"),
+    ("labels", "ATTR integer print-speed-default 99999", "print-speed-default"),
+    ("labels", "ATTR enum orientation-requested-default 9", "orientation-requested-default"),
+    ("labels", "ATTR keyword print-content-optimize-default best", "print-content-optimize-default"),
+    ("receipts", "ATTR keyword bandrill-cut-mode-default sometimes", "bandrill-cut-mode-default"),
+]
+
+
+def ipp_test(name, op, attrs, expect, group="job-attributes-tag", doc=False):
+    text = _IPP_HEAD % {"name": name, "op": op}
+    if doc:
+        text += "\tATTR mimeMediaType document-format $format\n"
+    text += "\tGROUP %s\n\t%s\n" % (group, attrs)
+    if doc:
+        text += "\tFILE $filename\n"
+    return text + expect + "}\n"
+
+
+def case_values():
+    work = workdir("bandrill-app-values-")
+    with Server(ARGS.app) as srv:
+        srv.add("labels", "tspl-203")
+        srv.add("receipts", "escpos-58")
+        pwg = raster("pwg", os.path.join(work, "p.pwg"), 384, 120, 203)
+        before = {p: srv.attributes(p) for p in ("labels", "receipts")}
+
+        for printer in ("labels", "receipts"):
+            tests = ""
+            for i, (p, attrs, name) in enumerate(BAD_JOBS + BAD_DEFAULTS):
+                if p != printer:
+                    continue
+                refused = ("\tSTATUS client-error-attributes-or-values-not-supported\n"
+                           "\tEXPECT %s IN-GROUP unsupported-attributes-tag\n" % name)
+                if (p, attrs, name) in BAD_JOBS:
+                    for op in ("Print-Job", "Validate-Job"):
+                        tests += ipp_test("%s %d %s" % (op, i, name), op, attrs, refused,
+                                          doc=op == "Print-Job")
+                else:
+                    tests += ipp_test("Set %d %s" % (i, name), "Set-Printer-Attributes", attrs,
+                                      refused, group="printer-attributes-tag")
+            # A vendor attribute the driver has not is ignored, and says so.
+            if printer == "labels":
+                tests += ipp_test(
+                    "ignored", "Print-Job", "ATTR keyword bandrill-cut-mode job",
+                    "\tSTATUS successful-ok-ignored-or-substituted-attributes\n"
+                    "\tEXPECT bandrill-cut-mode IN-GROUP unsupported-attributes-tag\n"
+                    "\tEXPECT job-id\n", doc=True)
+            path = os.path.join(work, printer + ".test")
+            with open(path, "w") as f:
+                f.write(tests)
+            res = run(["ipptool", "-t", "-T", "30", "-f", pwg, "-d", "format=image/pwg-raster",
+                       srv.uri(printer), path], check_rc=False)
+            out = res.stdout.decode(errors="replace")
+            check(res.returncode == 0, "%s: not every bad value refused:\n%s" % (printer, out))
+            log("%s: %d requests with bad values refused" % (printer, out.count("[PASS]")))
+
+        # Nothing printed but the ignored one, and every default kept.
+        deadline = time.time() + 30
+        while srv.active_jobs("labels") and time.time() < deadline:
+            time.sleep(0.2)
+        check(len(srv.outputs("labels")) == 1, "labels: printed %r" % srv.outputs("labels"))
+        srv.read_output("labels")
+        check(srv.outputs("receipts") == [], "receipts: printed %r" % srv.outputs("receipts"))
+        for p in ("labels", "receipts"):
+            after = srv.attributes(p)
+            for name in [n for q, _, n in BAD_DEFAULTS if q == p]:
+                check(after.get(name) == before[p].get(name), "%s: %s %r became %r"
+                      % (p, name, before[p].get(name), after.get(name)))
+
+        # The command line: the server's reason (a keyword not offered, a
+        # number out of range), or its own for what PAPPL's client would
+        # drop (a number that is none, an unknown option); exit status 1.
+        for args, said in (
+                (["modify", "-d", "labels", "-o", "bandrill-halftone-default=bogus"],
+                 ["bogus", "stucki"]),
+                (["modify", "-d", "labels", "-o", "bandrill-threshold-default=999"],
+                 ["999", "0 to 255"]),
+                (["modify", "-d", "labels", "-o", "bandrill-threshold-default=abc"],
+                 ["abc", "not a number"]),
+                (["modify", "-d", "labels", "-o", "bandrill-halftne-default=stucki"],
+                 ["no such option"]),
+                (["modify", "-d", "labels", "-o", "printer-darkness-configured=120"],
+                 ["0 to 100"]),
+                (["submit", "-d", "labels", "-o", "bandrill-halftone=foo", pwg], ["foo"]),
+                (["submit", "-d", "labels", "-o", "media=oe_bogus_9x9in", pwg], ["media"])):
+            res = srv.cli(*args, check_rc=False)
+            err = res.stderr.decode(errors="replace")
+            check(res.returncode != 0 and all(w in err for w in said),
+                  "%s: exit %d, said %r" % (" ".join(args), res.returncode, err))
+        check(srv.outputs("labels") == [], "the command line printed a refused job")
+        a = srv.attributes("labels")
+        check(a.get("bandrill-halftone-default") == before["labels"].get("bandrill-halftone-default")
+              and a.get("bandrill-threshold-default") == before["labels"].get("bandrill-threshold-default"),
+              "the command line changed defaults it refused")
+        # Good values still go through, media with them (PAPPL's client
+        # puts media-default in the job group).
+        srv.cli("modify", "-d", "labels", "-o",
+                "bandrill-halftone-default=stucki bandrill-threshold-default=96 "
+                "media=om_30x20-label_30x20mm printer-darkness-configured=70")
+        a = srv.attributes("labels")
+        for name, want in (("bandrill-halftone-default", "stucki"),
+                           ("bandrill-threshold-default", "96"),
+                           ("media-default", "om_30x20-label_30x20mm"),
+                           ("printer-darkness-configured", "70")):
+            check(a.get(name) == want, "modify: %s is %r, not %r" % (name, a.get(name), want))
+        # The printer darkness set applies by itself: 70 % of 16 levels.
+        check(a.get("bandrill-darkness-default") == "configured",
+              "printer-darkness-configured set, darkness used: %r" % a.get("bandrill-darkness-default"))
+        ras = raster("cups", os.path.join(work, "p.ras"), 384, 120, 203)
+        job = srv.print_job("labels", pwg, "image/pwg-raster")
+        check(srv.wait_job("labels", job).get("job-state") == "completed", "job after modify")
+        check(srv.read_output("labels") == run_filter("tspl-203", ras,
+                                                      "ImageFilter=4 Threshold=96 Darkness=11"),
+              "the defaults set on the command line do not print as the filter's")
+        # The printer's own darkness is one choice of the same setting.
+        srv.cli("modify", "-d", "labels", "-o", "bandrill-darkness-default=printer")
+        check(srv.attributes("labels").get("bandrill-darkness-default") == "printer",
+              "back to the printer's own darkness")
+        log("command line: bad values refused with the reason, good ones taken")
+
+
+def case_languages():
+    """printer-strings-languages-supported stays one value however often
+    the printer is asked (PAPPL adds one more on every request)."""
+    with Server(ARGS.app, log_level="warn") as srv:
+        srv.add("labels", "tspl-203")
+        one = _IPP_HEAD % {"name": "attrs", "op": "Get-Printer-Attributes"} + \
+            "\tATTR keyword requested-attributes all\n}\n"
+        path = os.path.join(srv.dir, "many.test")
+        with open(path, "w") as f:
+            f.write(one * 100)
+        res = run(["ipptool", "-t", "-T", "30", srv.uri("labels"), path])
+        check(res.returncode == 0, "Get-Printer-Attributes failed")
+        out = srv.ipptool("labels", GET_ALL)
+        got = re.findall(r"printer-strings-languages-supported \([^)]*\) = (.*)", out)
+        check(got == ["en"], "after 100 requests: printer-strings-languages-supported %r" % got)
+        log("printer-strings-languages-supported: %r after 100 requests" % got)
+
+
+GET_ALL = _IPP_HEAD % {"name": "attrs", "op": "Get-Printer-Attributes"} + \
+    "\tATTR keyword requested-attributes all\n\tSTATUS successful-ok\n}\n"
+
+
+def case_discovery():
+    """Device listing and Add Printer without avahi-daemon, in a network
+    namespace of its own with only loopback (listing sends mDNS and SNMP
+    broadcasts)."""
+    if os.environ.get("BANDRILL_NETNS") != "1":
+        if os.getuid() != 0 or not shutil.which("unshare") or not shutil.which("ip"):
+            log("SKIP: needs root, unshare and ip for a private network namespace")
+            sys.exit(77)
+        env = dict(os.environ, BANDRILL_NETNS="1")
+        res = subprocess.run(["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$@"', "sh",
+                              sys.executable] + sys.argv, env=env, timeout=240)
+        sys.exit(res.returncode)
+    with Server(ARGS.app) as srv:
+        srv.add("labels", "tspl-203")
+        res = srv.cli("devices", check_rc=False)
+        check(res.returncode == 0, "devices: exit %d\n%s" % (res.returncode, res.stderr.decode()))
+        import urllib.request
+        with urllib.request.urlopen("http://localhost:%d/addprinter" % srv.port, timeout=60) as r:
+            page = r.read().decode(errors="replace")
+        check('name="device_uri"' in page and "tspl-203" in page, "Add Printer page:\n" + page[-2000:])
+        avahi = subprocess.run(["pgrep", "-x", "avahi-daemon"], stdout=subprocess.DEVNULL).returncode == 0
+        if not avahi:
+            check("avahi-daemon is not running" in page,
+                  "Add Printer does not say why the network has no printers")
+        check(srv.alive(), "the server died listing devices")
+        check(srv.attributes("labels").get("printer-state") == "idle", "server not answering")
+        log("devices and Add Printer without avahi-daemon: listed, page shown%s"
+            % ("" if avahi else ", discovery note present"))
+
+
 # ---------------------------------------------------------------- web
 
 class Browser:
@@ -812,13 +1030,24 @@ def case_web():
                           "Stucki", "Print method", "Fit to label", "Printed part fitted"):
                 check(label in text, "web page: no %r" % label)
             check("bandrill-halftone" not in text, "web page shows raw attribute names")
-            browser.eval("document.querySelector('select[name=\"bandrill-halftone\"]').value = "
+            # (window.before tells the page submitted from from the new one.)
+            browser.eval("window.before = 1; "
+                         "document.querySelector('select[name=\"bandrill-halftone\"]').value = "
                          "'stucki'; document.querySelector('input[name=\"bandrill-contrast\"]')"
                          ".value = '20'; document.getElementById('form').submit(); true")
-            browser.wait("document.readyState == 'complete' && "
+            browser.wait("!window.before && document.readyState == 'complete' && "
                          "document.querySelector('select[name=\"bandrill-halftone\"]') && "
                          "document.querySelector('select[name=\"bandrill-halftone\"]').value "
                          "== 'stucki'")
+            # A value out of range (the browser's own check bypassed) is
+            # not saved, and the page says so.
+            browser.eval("window.before = 1; document.querySelector('input[name="
+                         "\"bandrill-contrast\"]').value = '999'; "
+                         "document.getElementById('form').submit(); true")
+            browser.wait("!window.before && document.readyState == 'complete' && "
+                         "!!document.querySelector('.banner')")
+            banner = browser.eval("document.querySelector('.banner').innerText")
+            check("Not saved" in banner, "out-of-range contrast: banner %r" % banner)
             # The driver's test page, from the printer's page.
             rc, listing, pngs = decode(test_page(browser, srv, "labels"), work, "testpage")
             check(rc == 0 and len(pngs) == 1, "test page: decode %d, %r" % (rc, pngs))
@@ -841,6 +1070,31 @@ def case_web():
         check(srv.wait_job("labels", job).get("job-state") == "completed", "job after the change")
         want = run_filter("tspl-203", ras, "ImageFilter=4 Contrast=20")
         check(srv.read_output("labels") == want, "the saved defaults do not apply to jobs")
+        check(a.get("bandrill-darkness-default") == "printer",
+              "saving other defaults changed the darkness used: %r" % a.get("bandrill-darkness-default"))
+        # Print Darkness chosen on the page applies by itself.
+        browser = Browser(chromium, os.path.join(work, "profile"))
+        try:
+            browser.open("http://localhost:%d/labels/printing" % srv.port)
+            browser.wait("document.readyState == 'complete' && "
+                         "!!document.querySelector('select[name=\"print-darkness\"]')")
+            browser.eval("window.before = 1; document.querySelector('select[name="
+                         "\"print-darkness\"]').value = '40'; "
+                         "document.getElementById('form').submit(); true")
+            browser.wait("!window.before && document.readyState == 'complete' && "
+                         "!!document.querySelector('.banner')")
+        finally:
+            browser.close()
+        a = srv.attributes("labels")
+        check(a.get("printer-darkness-configured") == "40" and
+              a.get("bandrill-darkness-default") == "configured",
+              "Print Darkness 40 %%: configured %r, used %r" % (
+                  a.get("printer-darkness-configured"), a.get("bandrill-darkness-default")))
+        job = srv.print_job("labels", pwg, "image/pwg-raster")
+        check(srv.wait_job("labels", job).get("job-state") == "completed", "job after darkness")
+        check(srv.read_output("labels") == run_filter("tspl-203", ras,
+                                                      "ImageFilter=4 Contrast=20 Darkness=6"),
+              "Print Darkness 40 % does not print as Darkness=6")
         log("web: labels shown, test page printed, setting saved, seen in Get-Printer-Attributes and applied to jobs")
 
 
@@ -887,6 +1141,9 @@ def case_cups():
 
 
 CASES = {
+    "values": case_values,
+    "languages": case_languages,
+    "discovery": case_discovery,
     "cups": case_cups,
     "web": case_web,
     "attributes": case_attributes,

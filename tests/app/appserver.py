@@ -25,8 +25,8 @@ def free_port():
         return s.getsockname()[1]
 
 
-def run(cmd, env=None, check_rc=True, timeout=120):
-    return harness.run(cmd, env=env, check_rc=check_rc, timeout=timeout)
+def run(cmd, env=None, check_rc=True, timeout=120, **kw):
+    return harness.run(cmd, env=env, check_rc=check_rc, timeout=timeout, **kw)
 
 
 def ipp_value(text):
