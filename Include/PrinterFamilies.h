@@ -12,8 +12,16 @@
 #include <vector>
 
 #include "PrinterSettings.h"
+#include "StatusQuery.h"
 
 class CBaseRender;
+
+// How a family's printers can show where they are (Identify-Printer).
+enum IdentifyKind : int {
+    kNoIdentify,
+    kIdentifySound, // a beep (TSPL SOUND)
+    kIdentifyFeed,  // a short paper feed
+};
 
 // The model numbers a PPD carries in *cupsModelNumber.
 enum PrinterModel : int {
@@ -82,6 +90,8 @@ struct PrinterFamily {
     LinkPacing pacing;         // over Bluetooth and serial links
     // Rows grow at the end (the printer's status query, the identify
     // action), with defaults that keep the rows above as they are.
+    StatusQueryKind statusQuery = kNoStatusQuery; // the printer's own status query
+    IdentifyKind identify = kNoIdentify;
 
     const OfferedSetting* Offer(const char* keyword) const;
     const PrinterDriver* Driver(const char* driverName) const;

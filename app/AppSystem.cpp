@@ -11,6 +11,7 @@
 #include "DeviceSchemes.h"
 #include "DocumentFilter.h"
 #include "JobHistory.h"
+#include "Maintenance.h"
 #include "StateFile.h"
 #include "WebStrings.h"
 
@@ -150,7 +151,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
 
     // What is the application's for the whole system.
     papplSystemSetPrinterDrivers(system, static_cast<int>(app.drivers.size()), app.drivers.data(),
-                                 AutoAddDriver, nullptr, DriverCallback, data);
+                                 AutoAddDriver, AddMaintenancePage, DriverCallback, data);
     static const std::string strings = WebStrings();
     papplSystemAddStringsData(system, "/en.strings", "en", strings.c_str());
     AddDocumentFilters(system);

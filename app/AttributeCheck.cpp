@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "PrinterSettings.h"
+#include "PrinterStatus.h"
 
 namespace bandrill_app {
 
@@ -353,6 +354,9 @@ std::string CheckOptionText(const std::string& name, const std::string& value)
     const std::string base =
         EndsWith(name, "-default") ? name.substr(0, name.size() - std::strlen("-default")) : name;
     int n = 0;
+    // The printer's own setting, outside the settings table.
+    if (base == kStatusQueryAttr)
+        return value == "on" || value == "off" ? "" : name + ": takes on or off";
     if (IsVendor(base)) {
         const SettingRow* row = FindSettingByAttr(base.c_str());
         if (!row)

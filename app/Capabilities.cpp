@@ -9,7 +9,9 @@
 #include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "JobCallbacks.h"
+#include "Identify.h"
 #include "JobSettings.h"
+#include "PrinterStatus.h"
 
 namespace bandrill_app {
 
@@ -186,6 +188,8 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
     data->rendpage_cb = EndPage;
     data->rendjob_cb = EndJob;
     data->testpage_cb = TestPage;
+    data->status_cb = StatusCallback;
+    SetIdentify(*driver->family, data);
     data->format = driver->family->rawFormat;
     std::snprintf(data->make_and_model, sizeof data->make_and_model, "%s", driver->description);
     data->ppm = 10;
@@ -243,6 +247,7 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
             else if (driver->Offers(row))
                 AddVendorAttribute(row, *offer, data, *attrs);
         }
+    AddStatusAttributes(driver->family->statusQuery, data, *attrs);
     return true;
 }
 

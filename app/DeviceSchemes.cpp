@@ -348,6 +348,12 @@ bool DeviceEndJob(pappl_job_t* job, pappl_device_t* device)
     return ok;
 }
 
+ssize_t DeviceReadWithin(pappl_device_t* device, void* buffer, size_t bytes, int timeoutMs)
+{
+    CDeviceContext* ctx = Context(device);
+    return ctx ? ctx->link->Read(buffer, bytes, timeoutMs) : -1;
+}
+
 bool DeviceFailureReported(pappl_device_t* device, int& error)
 {
     CDeviceContext* ctx = Context(device);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 
 #include <pappl/pappl.h>
 
@@ -41,6 +42,12 @@ bool DeviceEndJob(pappl_job_t* job, pappl_device_t* device);
 // why it failed; error is then the system's error of the failed write (0
 // if the link failed otherwise).
 bool DeviceFailureReported(pappl_device_t* device, int& error);
+
+// Reads a printer's answer on a device of the application's schemes
+// within timeoutMs, connecting the link first if it is not connected: 0
+// when nothing came, -1 on an error or for a device of another scheme.
+// (PAPPL's reads wait 5 s, too long for a status query.)
+ssize_t DeviceReadWithin(pappl_device_t* device, void* buffer, size_t bytes, int timeoutMs);
 
 // papplMainloop's auto-add callback: the driver a device's name suggests
 // (Bluetooth printers report no device ID, only a name).

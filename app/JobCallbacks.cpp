@@ -11,6 +11,7 @@
 #include "DeviceSchemes.h"
 #include "Drivers.h"
 #include "JobSettings.h"
+#include "PrinterStatus.h"
 #include "TestPage.h"
 
 namespace bandrill_app {
@@ -72,6 +73,10 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     }
     if (!DeviceStartJob(job, device, driver->model))
         return false;
+    if (!WaitUntilPrinterReady(job, device)) {
+        DeviceEndJob(job, device);
+        return false;
+    }
     CAppJob* aj = new CAppJob(job, device, driver->family->create());
     papplJobSetData(job, aj);
     // A raster document's page count, when it says (PWG TotalPageCount,
@@ -109,11 +114,19 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
 // refuses is passed over as the filter does: its lines are dropped, the
 // user is told why, and the job ends aborted. A page longer than the
 // longest media ends the job at once (PAPPL would hand over all its lines).
-bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned page)
+bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,
+               unsigned page)
 {
     CAppJob* aj = JobOf(job);
     if (!aj)
         return false;
+    // Between pages the last page has left the link: a printer that
+    // answers is asked again (where that is cheap), so that the next page
+    // waits for paper.
+    // Cancelled meanwhile, the page is passed over as one cancelled while
+    // its lines come.
+    if (page > 1 && !WaitUntilPrinterReady(job, device, true) && aj->IsCanceled())
+        return true;
     const cups_page_header2_t& h = options->header;
     // In dots at the page's resolution, a dot over for rounding.
     const unsigned long long longest =
@@ -198,6 +211,11 @@ bool PrintFile(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* de
     }
     const Driver* driver = DriverOf(papplJobGetPrinter(job));
     if (!DeviceStartJob(job, device, driver ? driver->model : 0)) {
+        close(fd);
+        return false;
+    }
+    if (!WaitUntilPrinterReady(job, device)) {
+        DeviceEndJob(job, device);
         close(fd);
         return false;
     }

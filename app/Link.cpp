@@ -253,6 +253,9 @@ ssize_t CLink::Read(void* data, size_t bytes, int timeoutMs)
     const ssize_t n = IsSocket() ? recv(m_fd, data, bytes, MSG_DONTWAIT) : read(m_fd, data, bytes);
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return 0;
+    // Readable with nothing to read: the printer closed its end.
+    if (n == 0 && bytes > 0)
+        return -1;
     return n;
 }
 

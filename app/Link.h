@@ -51,7 +51,8 @@ public:
 
     // All bytes or -1 (Failed() tells why).
     ssize_t Write(const void* data, size_t bytes);
-    // Up to bytes within timeoutMs; 0 when nothing came, -1 on an error.
+    // Up to bytes within timeoutMs; 0 when nothing came, -1 on an error
+    // or when the printer closed its end.
     ssize_t Read(void* data, size_t bytes, int timeoutMs);
     // Waits until what was written has left the link (the printer took it).
     bool WaitSent();

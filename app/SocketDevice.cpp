@@ -4,6 +4,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,7 +69,13 @@ int CSocketLink::Open()
             err = soerr;
             close(fd);
             fd = -1;
+            continue;
         }
+        // Small writes go at once: a status query after a page would
+        // otherwise wait for the printer's delayed acknowledgement (40 ms
+        // on Linux) before it leaves.
+        const int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
     freeaddrinfo(list);
     if (fd < 0)

@@ -2,6 +2,7 @@
 
 #include "JobSettings.h"
 #include "PrinterSettings.h"
+#include "PrinterStatus.h"
 
 namespace bandrill_app {
 
@@ -34,6 +35,9 @@ std::string WebStrings()
             add(std::string(row.attr) + "." + kDarknessConfigured, "Print Darkness above");
         }
     }
+    add(kStatusQueryAttr, "Ask the printer for its status");
+    add(std::string(kStatusQueryAttr) + ".on", "Yes");
+    add(std::string(kStatusQueryAttr) + ".off", "No (the printer misbehaves on status queries)");
     return s;
 }
 

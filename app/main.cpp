@@ -14,6 +14,7 @@
 #include "Capabilities.h"
 #include "DeviceSchemes.h"
 #include "Drivers.h"
+#include "PrinterStatus.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ int main(int argc, char* argv[])
         return status;
     // Before the main loop: the client commands list devices too.
     bandrill_app::AddDeviceSchemes();
+    bandrill_app::AddDeadlineReaders();
 
     // PAPPL names its files (state, spool, socket) after the program.
     bandrill_app::AppContext app;

@@ -24,6 +24,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include "CupsCommands.h"
 #include "CupsJob.h"
 #include "CupsLog.h"
 #include "CupsMessages.h"
@@ -266,6 +267,11 @@ int CCupsInstance::Run(int argc, char** argv)
                              "bandrill");
         return 1;
     }
+
+    // A command file is no raster: CUPS names its type.
+    const char* contentType = getenv("CONTENT_TYPE");
+    if (contentType && std::strcmp(contentType, "application/vnd.cups-command") == 0)
+        return RunCommandFile(argc, argv);
 
     int fd = 0;
     if (argc == 7) {
