@@ -10,6 +10,7 @@
 #include "Capabilities.h"
 #include "DeviceSchemes.h"
 #include "DocumentFilter.h"
+#include "IppEverywhere.h"
 #include "JobHistory.h"
 #include "Maintenance.h"
 #include "StateFile.h"
@@ -160,6 +161,7 @@ pappl_system_t* CreateSystem(int num_options, cups_option_t* options, void* data
     // (StateFile.h) from now on, and the job history kept short.
     const std::string state = DefaultPath(app.baseName, "lib", ".state", true);
     LoadState(system, state);
+    RenameOldMedia(system);
     // The image limits, well below PAPPL's 1 GiB (a saved state brings
     // that back): the sides are what PrintImage refuses beyond; it reads a
     // larger image at a fraction of its size (GreyImage.h).

@@ -168,6 +168,26 @@ ipp_t* FixedSupported()
     return kAttrs;
 }
 
+// overrides select pages and documents but may change nothing on them
+// (overrides-supported lists no job template attribute): one that changes
+// something is not taken.
+void CheckOverrides(ipp_attribute_t* attr, std::vector<BadValue>& bad)
+{
+    for (int i = 0; i < ippGetCount(attr); ++i) {
+        ipp_t* col = ippGetCollection(attr, i);
+        for (ipp_attribute_t* m = ippFirstAttribute(col); m; m = ippNextAttribute(col)) {
+            const char* n = ippGetName(m);
+            const std::string name = n ? n : "";
+            if (name != "pages" && name != "document-numbers" && name != "document-copies") {
+                bad.push_back({attr, "overrides: this printer prints every page of a job alike (" +
+                                         name + " cannot be overridden)",
+                               true});
+                return;
+            }
+        }
+    }
+}
+
 class CChecker {
 public:
     explicit CChecker(pappl_printer_t* printer) : m_driver(papplPrinterGetDriverAttributes(printer)) {}
@@ -192,6 +212,35 @@ public:
         if (sup && !TakesAttribute(sup, attr, why))
             bad.push_back({report ? report : attr,
                            (label.empty() ? ippGetName(attr) : label) + ": " + why, false});
+    }
+
+    // finishings (each value) and finishings-col (each template) against
+    // the finishings the printer has.
+    void CheckFinishings(ipp_attribute_t* attr, std::vector<BadValue>& bad) const
+    {
+        const bool col = ippGetValueTag(attr) == IPP_TAG_BEGIN_COLLECTION;
+        ipp_attribute_t* sup = Supported(col ? "finishing-template-supported" : "finishings-supported");
+        for (int i = 0; i < ippGetCount(attr); ++i) {
+            std::string given;
+            if (col) {
+                const char* t = ippGetString(ippFindAttribute(ippGetCollection(attr, i),
+                                                              "finishing-template", IPP_TAG_ZERO),
+                                             0, nullptr);
+                if (t && sup && ippContainsString(sup, t))
+                    continue;
+                given = t ? std::string("'") + t + "'" : "a finishing without finishing-template";
+            } else {
+                if (ippGetValueTag(attr) == IPP_TAG_ENUM && sup &&
+                    ippContainsInteger(sup, ippGetInteger(attr, i)))
+                    continue;
+                given = ippGetValueTag(attr) == IPP_TAG_ENUM ? std::to_string(ippGetInteger(attr, i))
+                                                             : "a value that is no enum";
+            }
+            bad.push_back({attr, std::string(ippGetName(attr)) + ": " + given + " is not " +
+                                     (sup ? "one of " + Offered(sup) : "a finishing this printer has"),
+                           false});
+            return;
+        }
     }
 
     // A vendor attribute: the printer's NAME-supported, or ignored when the
@@ -271,6 +320,10 @@ std::vector<BadValue> CheckJobAttributes(pappl_printer_t* printer, ipp_t* reques
             check.Check(a, "orientation-requested-supported", bad);
         else if (name == "print-speed")
             check.Check(a, "print-speed-supported", bad);
+        else if (name == "finishings" || name == "finishings-col")
+            check.CheckFinishings(a, bad);
+        else if (name == "overrides")
+            CheckOverrides(a, bad);
     }
     return bad;
 }

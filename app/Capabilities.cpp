@@ -8,6 +8,7 @@
 
 #include "DeviceSchemes.h"
 #include "Drivers.h"
+#include "IppEverywhere.h"
 #include "JobCallbacks.h"
 #include "Identify.h"
 #include "JobSettings.h"
@@ -248,6 +249,7 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
                 AddVendorAttribute(row, *offer, data, *attrs);
         }
     AddStatusAttributes(driver->family->statusQuery, data, *attrs);
+    AddIppEverywhereAttributes(*driver, *attrs);
     return true;
 }
 

@@ -29,7 +29,20 @@ extern "C" void _papplDeviceAddUSBScheme(void);
 
 namespace bandrill_app {
 
+// The patched PAPPL's setter of printer-state-message (scripts/pappl);
+// PAPPL 1.3.1 itself has only its fixed "Idle."/"Printing."/"Stopped.".
+extern "C" void papplPrinterSetStateMessage(pappl_printer_t* printer, const char* message)
+    __attribute__((weak));
+
 namespace {
+
+// Why the printer cannot be reached, in its printer-state-message and on
+// its web page; null when it can again.
+void SetPrinterMessage(pappl_printer_t* printer, const char* why)
+{
+    if (papplPrinterSetStateMessage)
+        papplPrinterSetStateMessage(printer, why);
+}
 
 // How often a job whose printer cannot be reached tries again.
 const int kRetrySeconds = 5;
@@ -109,8 +122,10 @@ void Report(CDeviceContext* ctx)
     const bool stopped = ctx->link->Failed() == CLink::kStopped;
     papplLogJob(ctx->job, stopped ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_ERROR, "%s", text.c_str());
     papplJobSetMessage(ctx->job, "%s", text.c_str());
-    if (!stopped)
+    if (!stopped) {
         papplJobSetReasons(ctx->job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+        SetPrinterMessage(papplJobGetPrinter(ctx->job), text.c_str());
+    }
 }
 
 bool Open(pappl_device_t* device, std::unique_ptr<CLink> link)
@@ -289,6 +304,10 @@ bool DeviceStartJob(pappl_job_t* job, pappl_device_t* device, int model)
                 papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s", link.Error().c_str());
                 papplJobSetMessage(job, "%s", link.Error().c_str());
                 papplJobSetReasons(job, PAPPL_JREASON_ERRORS_DETECTED, PAPPL_JREASON_NONE);
+                // Stays until a job reaches the printer again.
+                SetPrinterMessage(printer, link.Error().c_str());
+            } else {
+                SetPrinterMessage(printer, nullptr);
             }
             papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
             ctx->job = nullptr;
@@ -301,6 +320,7 @@ bool DeviceStartJob(pappl_job_t* job, pappl_device_t* device, int model)
                         kRetrySeconds);
             papplJobSetMessage(job, "Waiting for the printer: %s", waitingFor.c_str());
             papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+            SetPrinterMessage(printer, waitingFor.c_str());
         }
         for (int i = 0; i < kRetrySeconds * 10 && !ctx->StopRequested() &&
                         !papplPrinterIsDeleted(printer);
@@ -309,6 +329,7 @@ bool DeviceStartJob(pappl_job_t* job, pappl_device_t* device, int model)
     }
     LogNotes(ctx);
     papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OFFLINE);
+    SetPrinterMessage(printer, nullptr);
     if (!waitingFor.empty()) {
         papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Connected to %s.", link.Describe().c_str());
         papplJobSetMessage(job, "Printing.");

@@ -35,7 +35,7 @@ Driver MakeDriver(const PrinterFamily& family, const PrinterDriver& d)
         driver.rangeMax = "roll_max_" + w + "x3000mm";
     } else {
         for (const char* m : d.labels)
-            driver.media.push_back({m, std::strcmp(m, d.defaultLabel) == 0});
+            driver.media.push_back({PwgMediaName(m), std::strcmp(m, d.defaultLabel) == 0});
         driver.rangeMin = d.customMin;
         driver.rangeMax = d.customMax;
     }
@@ -45,6 +45,31 @@ Driver MakeDriver(const PrinterFamily& family, const PrinterDriver& d)
 }
 
 } // namespace
+
+std::string PwgMediaName(const std::string& name)
+{
+    const std::string::size_type first = name.find('_');
+    const std::string::size_type last = name.rfind('_');
+    if (first == std::string::npos || last == first)
+        return name;
+    std::string pwg = name;
+    for (std::string::size_type i = first + 1; i < last; ++i)
+        if (pwg[i] == '.')
+            pwg[i] = '-';
+    return pwg;
+}
+
+std::string RenamedMedia(const std::string& name)
+{
+    const std::string pwg = PwgMediaName(name);
+    if (pwg == name)
+        return {};
+    for (const Driver& d : Drivers())
+        for (const MediaSize& m : d.media)
+            if (m.pwg == pwg)
+                return pwg;
+    return {};
+}
 
 int WidthForDots(int dots, int dpi)
 {

@@ -41,6 +41,13 @@ struct Driver {
 };
 
 const std::vector<Driver>& Drivers();
+
+// A media name as PWG 5101.1 writes it: no dot in the name part
+// ("oe_2-25x1-25-label_2.25x1.25in" for the PPDs' "oe_2.25x1.25-label_2.25x1.25in").
+std::string PwgMediaName(const std::string& name);
+// The name a driver now lists for a media name it listed before
+// (PwgMediaName), or empty when the name is not such an older name.
+std::string RenamedMedia(const std::string& name);
 const Driver* FindDriver(const char* name);
 
 // Width in hundredths of a millimetre that gives exactly dots at dpi when

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "IppEverywhere.h"
+
 namespace bandrill_app {
 
 namespace {
@@ -170,6 +172,8 @@ SettingValue CJobSettings::Value(const SettingRow& row)
             v = Speed();
         else if (std::strcmp(row.keyword, "Rotate") == 0)
             v = Rotation(row, *offer);
+        else if (std::strcmp(row.keyword, "CutMode") == 0)
+            v = Cut(row, *offer);
         else
             v = Vendor(row, *offer);
         if (v.state == SettingValue::kNone)
@@ -242,6 +246,16 @@ SettingValue CJobSettings::Speed() const
     int ips = (m_options->print_speed + 1270) / 2540;
     ips = ips < 1 ? 1 : ips > SpeedMax(m_driver) ? SpeedMax(m_driver) : ips;
     return SettingValue::Of(ips);
+}
+
+// The job's own cut mode, else where its finishings trim, else the
+// printer's cut mode (finishings none leaves it to the printer).
+SettingValue CJobSettings::Cut(const SettingRow& row, const OfferedSetting& offer) const
+{
+    if (!papplJobGetAttribute(m_job, row.attr))
+        if (const char* mode = CutModeForFinishings(m_job))
+            return Offered(offer, row.ChoiceForPpd(mode));
+    return Vendor(row, offer);
 }
 
 // bandrill-rotate, or on raster documents orientation-requested (PAPPL

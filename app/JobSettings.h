@@ -57,6 +57,7 @@ private:
     SettingValue Darkness(const OfferedSetting& offer) const;
     SettingValue Speed() const;
     SettingValue Rotation(const SettingRow& row, const OfferedSetting& offer) const;
+    SettingValue Cut(const SettingRow& row, const OfferedSetting& offer) const;
     // The value of the choice if the driver offers it, else none.
     static SettingValue Offered(const OfferedSetting& offer, const SettingChoice* choice);
 

@@ -9,6 +9,7 @@
 #include <pappl/pappl.h>
 
 #include "AttributeCheck.h"
+#include "IppEverywhere.h"
 #include "JobSettings.h"
 #include "WebStrings.h"
 
@@ -133,6 +134,8 @@ void __wrap__papplPrinterProcessIPP(pappl_client_t* client)
     ipp_t* request = papplClientGetRequest(client);
     const ipp_op_t op = papplClientGetOperation(client);
     if (printer && request) {
+        if (IsJobCreation(op) || op == IPP_OP_SET_PRINTER_ATTRIBUTES)
+            bandrill_app::RenameOldMedia(request);
         if (IsJobCreation(op) && Refuse(client, request, bandrill_app::CheckJobAttributes(printer, request)))
             return;
         if (op == IPP_OP_SET_PRINTER_ATTRIBUTES &&
@@ -145,6 +148,9 @@ void __wrap__papplPrinterProcessIPP(pappl_client_t* client)
     t_inSetAttributes = op == IPP_OP_SET_PRINTER_ATTRIBUTES;
     __real__papplPrinterProcessIPP(client);
     t_inGetAttributes = t_inSetAttributes = false;
+    // PAPPL 1.3.1's answer has values that contradict it (IppEverywhere.h).
+    if (printer && op == IPP_OP_GET_PRINTER_ATTRIBUTES)
+        bandrill_app::FixPrinterAttributes(client, printer);
 }
 
 // Defaults from the web forms come here without passing the check above.

@@ -619,6 +619,8 @@ MEDIA = [
     ("oe_3x2-label_3x2in", ("tspl-300", "cpcl"), "oe_3x2-label_3x2in", (216, 144)),
     ("oe_3x1-label_3x1in", ("tspl-300", "cpcl"), "oe_3x1-label_3x1in", (216, 72)),
     ("oe_2.25x1.25-label_2.25x1.25in", ("tspl-203", "cpcl"), "oe_2.25x1.25-label_2.25x1.25in", (162, 90)),
+    # The printer application's name for it (no dot in the name part).
+    ("oe_2-25x1-25-label_2.25x1.25in", ("tspl-203", "cpcl"), "oe_2.25x1.25-label_2.25x1.25in", (162, 90)),
     ("oe_2x1-label_2x1in", ("tspl-203", "cpcl"), "oe_2x1-label_2x1in", (144, 72)),
     ("iso_a6_105x148mm", ("tspl-203", "tspl-300"), "A6", (297, 420)),
 ]
