@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "DibImage.h"
 
 namespace {
@@ -32,11 +36,28 @@ public:
     {
         return &m_bits[static_cast<size_t>(line) * static_cast<size_t>(m_words)];
     }
-    void Set(int line, int position)
+    // Sets the positions of line whose byte of row (positions bytes)
+    // differs from blank.
+    void SetRow(int line, const unsigned char* row, int positions, unsigned char blank)
     {
-        m_bits[static_cast<size_t>(line) * static_cast<size_t>(m_words) +
-               static_cast<size_t>(position >> 6)] |= uint64_t(1) << (position & 63);
-        m_inked[static_cast<size_t>(line)] = 1;
+        uint64_t* m = &m_bits[static_cast<size_t>(line) * static_cast<size_t>(m_words)];
+        uint64_t any = 0;
+        int c = 0;
+#if defined(__SSE2__)
+        const __m128i b = _mm_set1_epi8(static_cast<char>(blank));
+        for (; c + 16 <= positions; c += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + c));
+            const uint64_t inked = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, b))) & 0xFFFFu;
+            m[c >> 6] |= inked << (c & 63);
+            any |= inked;
+        }
+#endif
+        for (; c < positions; ++c) {
+            const uint64_t inked = row[c] != blank ? 1 : 0;
+            m[c >> 6] |= inked << (c & 63);
+            any |= inked;
+        }
+        m_inked[static_cast<size_t>(line)] = any != 0;
     }
 
     // Whether line has a set bit in positions [from, to).
@@ -76,9 +97,19 @@ long long BlockCost(const tagBlock& b, int commandBytes)
     return commandBytes + static_cast<long long>(b.lines) * b.poss;
 }
 
+// Set bits of x (without the processor's own count, which the baseline
+// instruction set lacks and the library call costs more than this).
+inline int BitCount(uint64_t x)
+{
+    x -= (x >> 1) & 0x5555555555555555ULL;
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<int>((x * 0x0101010101010101ULL) >> 56);
+}
+
 // The first position at or after `from` whose bit is `set`; words * 64
 // when there is none.
-int NextBit(const uint64_t* mask, int words, int from, bool set)
+inline int NextBit(const uint64_t* mask, int words, int from, bool set)
 {
     int w = from >> 6;
     if (w >= words)
@@ -90,6 +121,30 @@ int NextBit(const uint64_t* mask, int words, int from, bool set)
         x = set ? mask[w] : ~mask[w];
     }
     return w * 64 + __builtin_ctzll(x);
+}
+
+// Calls f(from, to) for each run of set positions [from, to) of mask, left
+// to right: the words' bit changes, found a word at a time.
+template <class F>
+inline void ForEachInkRun(const uint64_t* mask, int words, F f)
+{
+    uint64_t carry = 0;  // the bit before the word's first
+    int from = 0;
+    for (int w = 0; w < words; ++w) {
+        const uint64_t x = mask[w];
+        uint64_t changes = x ^ ((x << 1) | carry);
+        carry = x >> 63;
+        while (changes) {
+            const int at = w * 64 + __builtin_ctzll(changes);
+            changes &= changes - 1;
+            if ((x >> (at & 63)) & 1)
+                from = at;
+            else
+                f(from, at);
+        }
+    }
+    if (carry)
+        f(from, words * 64);
 }
 
 // Calls f(from, to) for each run of positions [from, to) of a strip
@@ -118,43 +173,64 @@ void ForEachRun(const uint64_t* mask, int words, long long lines, int commandByt
 // so a strip `lines` long costs one command, its inked positions times
 // lines, and for each blank gap between two of them the cheaper of sending
 // the gap (gap x lines) and a command of its own. A gap of commandBytes
-// positions or more always costs the command.
+// positions or more always costs the command. The short gaps are counted
+// by width: those of at most commandBytes / lines positions cost their
+// width, the others a command, and for a strip of more than one line that
+// is at most half of them.
 class CStripCost {
 public:
-    explicit CStripCost(int commandBytes) : m_command(commandBytes) {}
+    explicit CStripCost(int commandBytes)
+        : m_command(commandBytes), m_count(static_cast<size_t>(std::max(commandBytes, 1)), 0)
+    {
+    }
 
     void Take(const uint64_t* mask, int words)
     {
         m_inked = 0;
         m_longGaps = 0;
-        m_shortGaps.clear();
-        for (int from = NextBit(mask, words, 0, true); from < words * 64;) {
-            const int to = NextBit(mask, words, from, false);
+        m_shortGaps = 0;
+        m_shortWidth = 0;
+        std::fill(m_count.begin(), m_count.end(), 0);
+        int last = -1;  // the end of the run before
+        ForEachInkRun(mask, words, [&](int from, int to) {
             m_inked += to - from;
-            const int next = NextBit(mask, words, to, true);
-            if (next >= words * 64)
-                break;
-            if (next - to < m_command)
-                m_shortGaps.push_back(next - to);
-            else
-                ++m_longGaps;
-            from = next;
-        }
+            if (last >= 0) {
+                const int gap = from - last;
+                if (gap < m_command) {
+                    ++m_count[static_cast<size_t>(gap)];
+                    ++m_shortGaps;
+                    m_shortWidth += gap;
+                } else {
+                    ++m_longGaps;
+                }
+            }
+            last = to;
+        });
     }
 
     long long Cost(long long lines) const
     {
         long long cost = m_command * (1 + m_longGaps) + m_inked * lines;
-        for (int g : m_shortGaps)
-            cost += std::min<long long>(g * lines, m_command);
-        return cost;
+        if (m_shortGaps == 0)
+            return cost;
+        if (lines == 1)
+            return cost + m_shortWidth;
+        const long long fit = std::min<long long>(m_command / lines, static_cast<long long>(m_count.size()) - 1);
+        long long count = 0, width = 0;
+        for (long long g = 1; g <= fit; ++g) {
+            count += m_count[static_cast<size_t>(g)];
+            width += m_count[static_cast<size_t>(g)] * g;
+        }
+        return cost + width * lines + m_command * (m_shortGaps - count);
     }
 
 private:
     long long m_command;
     long long m_inked = 0;
     long long m_longGaps = 0;
-    std::vector<int> m_shortGaps;
+    long long m_shortGaps = 0;
+    long long m_shortWidth = 0;
+    std::vector<int> m_count;
 };
 
 // The matrix is cut into strips of whole lines, and each strip into runs of
@@ -187,20 +263,46 @@ std::vector<tagBlock> CutInStrips(const CInkMatrix& ink, int commandBytes)
         std::fill(acc.begin(), acc.end(), 0);
         long long least = std::numeric_limits<long long>::max();
         const int lowest = std::max(0, b - kMaxStripLines);
+        // A strip costs no less when it gains lines or positions, and no
+        // less than a command and its inked positions on every line; best[]
+        // does not fall towards the top. So a strip whose floor loses is not
+        // weighed, and where it loses even after the least best[] of the
+        // window, no taller one can win. acc may then hold positions
+        // stripCost has not taken yet.
+        const bool prune = commandBytes >= 0;
+        const long long leastBefore = best[static_cast<size_t>(lowest)];
+        long long floor = 0;
+        long long inked = 0;  // positions set in acc
+        bool taken = true;
         for (int a = b - 1; a >= lowest; --a) {
             // A strip that starts on a blank line costs more than the one
             // that starts after it.
             if (!ink.Inked(a))
                 continue;
             const uint64_t* m = ink.Line(a);
-            uint64_t added = 0;
+            bool added = false;
             for (int w = 0; w < words; ++w) {
-                added |= m[w] & ~acc[w];
-                acc[w] |= m[w];
+                if (const uint64_t fresh = m[w] & ~acc[w]) {
+                    added = true;
+                    inked += BitCount(fresh);
+                    acc[w] |= fresh;
+                }
             }
             if (added)
+                taken = false;
+            if (prune) {
+                floor = std::max(floor, commandBytes + inked * (b - a));
+                if (leastBefore + floor >= least)
+                    break;
+                if (best[a] + floor >= least)
+                    continue;
+            }
+            if (!taken) {
                 stripCost.Take(acc.data(), words);
-            const long long cost = best[a] + stripCost.Cost(b - a);
+                taken = true;
+            }
+            floor = stripCost.Cost(b - a);
+            const long long cost = best[a] + floor;
             if (cost < least) {
                 least = cost;
                 start[b] = a;
@@ -260,12 +362,8 @@ std::vector<tagInkRect> FindInkRects(const CDibImage& image, int rowBytes, unsig
     const int rows = image.IsValid() ? static_cast<int>(image.GetHeight()) : 0;
     const int cols = std::max(0, std::min(rowBytes, static_cast<int>(image.GetEffWidth())));
     CInkMatrix ink(rows, cols);
-    for (int r = 0; r < rows; ++r) {
-        const unsigned char* p = image.GetBits(static_cast<unsigned>(r));
-        for (int c = 0; c < cols; ++c)
-            if (p[c] != blank)
-                ink.Set(r, c);
-    }
+    for (int r = 0; r < rows; ++r)
+        ink.SetRow(r, image.GetBits(static_cast<unsigned>(r)), cols, blank);
     std::vector<tagBlock> blocks = CutInStrips(ink, commandBytes);
     // Strips are at most kMaxStripLines high: on a page that is ink all
     // over, the ink's bounding box in one piece may still cost less.

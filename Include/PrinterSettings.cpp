@@ -479,6 +479,14 @@ const std::vector<SettingRow>& DocumentSettings()
                       {"crop-to-ink", "crop-to-ink", "Printed part fitted", kFitCropToInk}})
             .Offer("crop-to-ink", {"none", "fit", "crop-to-ink"})
             .Ipp("bandrill-fit", "Fit to label", SettingRow::kImage),
+        // The job's copies made by the printer: a label printer's copy
+        // count, the page stream again on the others, so that a document is
+        // rendered and sent once. Off, every copy is rendered and sent.
+        Row("PrinterCopies", SettingRow::kBoolean, SettingRow::kWords)
+            .Choices({{"False", nullptr, "Off", 0}, {"True", nullptr, "On", 1}})
+            .WhenUnknown(SettingRow::kIgnore)
+            .Offer("False", {"False", "True"})
+            .Ipp("bandrill-printer-copies", "Copies made by the printer", SettingRow::kPrinter),
     };
     return kRows;
 }

@@ -160,9 +160,13 @@ struct OptionsDeleter {
 };
 using Options = std::unique_ptr<pappl_pr_options_t, OptionsDeleter>;
 
-int Copies(const pappl_pr_options_t& options)
+// The copies rendered and sent: one when the printer makes them
+// (StartJob tells the back end how many).
+int Copies(const Driver& driver, pappl_job_t* job, pappl_pr_options_t* options)
 {
-    return options.copies > 0 ? options.copies : 1;
+    if (PrinterCopies(driver, job, options) > 1)
+        return 1;
+    return options->copies > 0 ? options->copies : 1;
 }
 
 // The pages of 1..pages the job asks for (page-ranges), 0-based.
@@ -197,7 +201,7 @@ bool PrintPdf(pappl_job_t* job, pappl_device_t* device, const Driver& driver, co
     const Target t = TargetFor(driver, job, options.get());
     int first, last;
     PageRange(*options, pdf.Pages(), first, last);
-    const int copies = Copies(*options);
+    const int copies = Copies(driver, job, options.get());
     CPagePrinter printer(job, device, options.get());
     if (!printer.Start(last >= first ? (last - first + 1) * copies : 0))
         return false;
@@ -272,7 +276,7 @@ bool PrintImage(pappl_job_t* job, pappl_device_t* device, const Driver& driver, 
         r.hasInk = FindInk(image, r.ink);
     const Placement p = PlacePage(r);
     LogPlacement(job, 0, p);
-    const int copies = Copies(*options);
+    const int copies = Copies(driver, job, options.get());
     CPagePrinter printer(job, device, options.get());
     if (!printer.Start(copies))
         return false;
@@ -306,7 +310,7 @@ bool PrintText(pappl_job_t* job, pappl_device_t* device, const Driver& driver, c
     }
     int first, last;
     PageRange(*options, text.Pages(), first, last);
-    const int copies = Copies(*options);
+    const int copies = Copies(driver, job, options.get());
     CPagePrinter printer(job, device, options.get());
     if (!printer.Start(last >= first ? (last - first + 1) * copies : 0))
         return false;

@@ -51,9 +51,20 @@ public:
     }
     void Add(const unsigned char* grey)
     {
-        for (int x = 0; x < m_sourceWidth; ++x) {
-            m_sum[x / m_factor] += grey[x];
-            ++m_count[x / m_factor];
+        if (m_factor == 1) {
+            // The row is a row of the image, as its average of one.
+            if (m_y < m_image.height)
+                std::memcpy(&m_image.pixels[static_cast<size_t>(m_y++) * m_image.width], grey,
+                            static_cast<size_t>(m_image.width));
+            return;
+        }
+        for (int x = 0, block = 0, left = m_factor; x < m_sourceWidth; ++x) {
+            m_sum[block] += grey[x];
+            ++m_count[block];
+            if (--left == 0) {
+                ++block;
+                left = m_factor;
+            }
         }
         if (++m_rows == m_factor)
             Flush();
@@ -184,9 +195,12 @@ void ReadPngRows(png_structp png, png_infop info, DecodeState& s)
         const unsigned char* src = s.rows.empty() ? s.row.data() : s.rows[y];
         if (s.rows.empty())
             png_read_row(png, s.row.data(), nullptr);
-        for (png_uint_32 x = 0; x < w; ++x)
-            s.grey[x] = channels == 2 ? OverWhite(src[2 * x], src[2 * x + 1]) : src[x];
-        s.reducer->Add(s.grey.data());
+        if (channels == 2) {
+            for (png_uint_32 x = 0; x < w; ++x)
+                s.grey[x] = OverWhite(src[2 * x], src[2 * x + 1]);
+            src = s.grey.data();
+        }
+        s.reducer->Add(src);
         s.stopped = (y & 63) == 63 && s.canceled && s.canceled();
     }
     s.reducer->Flush();

@@ -92,6 +92,12 @@ bool StartJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* dev
     for (const std::string& s : settings.Log())
         papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "%s", s.c_str());
     aj->Render().SetModelName(driver->description);
+    // Copies made by the printer: in whole sets, as the documents' own
+    // copies are sent.
+    if (const int copies = PrinterCopies(*driver, job, options); copies > 1) {
+        aj->Render().SetCopies(copies, true);
+        papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "copies made by the printer: %d", copies);
+    }
     aj->Print().Begin();
     if (aj->OutputFailed()) {
         // Released now: PAPPL need not call the end callback after a

@@ -257,4 +257,18 @@ SettingValue CJobSettings::Rotation(const SettingRow& row, const OfferedSetting&
     return Vendor(row, offer);
 }
 
+int PrinterCopies(const Driver& driver, pappl_job_t* job, pappl_pr_options_t* options)
+{
+    const SettingRow* row = FindDocumentSettingByAttr("bandrill-printer-copies");
+    if (!row || !options || options->copies < 2)
+        return 1;
+    // PAPPL 1.3.1 prints a raster job's pages once whatever its copies: the
+    // printer makes them, or they would be lost.
+    if (IsRaster(papplJobGetFormat(job)))
+        return options->copies;
+    CJobSettings settings(driver, job, options);
+    const SettingValue v = settings.Value(*row);
+    return v.state == SettingValue::kValue && v.value != 0 ? options->copies : 1;
+}
+
 } // namespace bandrill_app

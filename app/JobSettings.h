@@ -63,4 +63,10 @@ private:
     std::vector<std::string> m_log;
 };
 
+// The copies the printer makes of the job: its IPP copies when
+// bandrill-printer-copies (the job's, else the printer's default) is on or
+// the job is raster (PAPPL repeats no raster page), else 1 (every copy of a
+// document is rendered and sent, as PAPPL does).
+int PrinterCopies(const Driver& driver, pappl_job_t* job, pappl_pr_options_t* options);
+
 } // namespace bandrill_app

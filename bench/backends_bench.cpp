@@ -7,6 +7,7 @@
 
 #include "BenchSupport.h"
 #include "HfmCode.h"
+#include "InkAreas.h"
 #include "PrinterCPCL.h"
 #include "PrinterESCPOS.h"
 #include "PrinterPaperang.h"
@@ -89,6 +90,32 @@ void Paperang(benchmark::State& state, const PageShape& s)
     Paint(state, s, printer);
 }
 BENCH_PAGES("Encode/Paperang", Paperang);
+
+// The areas of ink a label language sends (InkOnly): on the label the
+// default preparation makes, and on the one-bit label a converter dithered
+// (dots all over its picture), with a TSPL bitmap command's cost.
+void InkRects(benchmark::State& state, const CDibImage& img, const PageShape& s)
+{
+    const int stride = static_cast<int>((s.width + 7) / 8);
+    for (auto _ : state) {
+        std::vector<tagInkRect> rects = FindInkRects(img, stride, 0xFF, 25);
+        benchmark::DoNotOptimize(rects.data());
+        state.counters["areas"] = static_cast<double>(rects.size());
+    }
+    PerPixel(state, s);
+}
+
+void InkRectsPrepared(benchmark::State& state, const PageShape& s)
+{
+    InkRects(state, PreparedImage(s), s);
+}
+BENCH_PAGES("InkAreas/Rects-prepared", InkRectsPrepared);
+
+void InkRectsDithered(benchmark::State& state, const PageShape& s)
+{
+    InkRects(state, IntakeImage(s, 1), s);
+}
+BENCH_PAGES("InkAreas/Rects-dithered", InkRectsDithered);
 
 // The coder's two passes over the inverted page, as the Paperang back end
 // runs them.

@@ -4,7 +4,9 @@
 # meant to make bandrill faster changes nothing it prints.
 #
 # Usage: bench/crosscheck.sh REFERENCE_BANDRILL [BANDRILL]
-# Environment: MODELS (model numbers to run, default all five), BUILD.
+# Environment: MODELS (model numbers to run, default all five), BUILD,
+# EXTRA (settings added to every PPD, e.g. "InkOnly=True" to compare two
+# builds that both know that keyword).
 # BANDRILL defaults to build-bench/bandrill. Jobs: 1-bit (colour space K),
 # 8-bit grey and 24-bit RGB pages of odd and even widths; on two odd shapes
 # also 4-bit grey, 32-bit RGBA, 8-bit and 24-bit in colour space K and
@@ -88,7 +90,7 @@ failed=0
 for model in ${MODELS:-20 22 23 21 24}; do
     for s in "${settings[@]}"; do
         # shellcheck disable=SC2086
-        p=$(ppd "$model" zeMediaTracking=Gap $s)
+        p=$(ppd "$model" zeMediaTracking=Gap ${EXTRA:-} $s)
         for j in "${jobs[@]}"; do
             PPD=$p "$REF" 1 u t 1 "" "$j" >"$WORK/ref.out" 2>/dev/null || true
             PPD=$p "$NEW" 1 u t 1 "" "$j" >"$WORK/new.out" 2>/dev/null || true

@@ -3,14 +3,16 @@
 // filter), 8-bit grey, with the same pixels either way; or the same pixels
 // as a PDF, each page an image of exactly the page's size at DPI.
 //
-//   bandrill-app-raster pwg|cups|pdf OUT WIDTH HEIGHT DPI [PAGES [BLOCK]]
+//   bandrill-app-raster pwg|cups|pdf OUT WIDTH HEIGHT DPI [PAGES [BLOCK [COPIES]]]
 //
 // The pixels: a grey ramp across the page, a black frame and a diagonal,
 // and a bar whose position depends on the page number, so that pages
 // differ and every halftone method has grey to work on. With BLOCK (which
 // divides WIDTH and HEIGHT) the pattern is drawn in blocks of BLOCK x BLOCK
 // dots: the PDF's image has a pixel a block, and PDF renderers draw an
-// image enlarged 4 times or more without smoothing it, dot for dot.
+// image enlarged 4 times or more without smoothing it, dot for dot. COPIES
+// puts that many collated copies in a CUPS raster's headers (NumCopies),
+// as the converters leave them to the printer.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,7 +107,7 @@ int WritePdf(const char* out, unsigned width, unsigned height, unsigned dpi, uns
 int main(int argc, char** argv)
 {
     if (argc < 6) {
-        std::fprintf(stderr, "usage: %s pwg|cups|pdf OUT WIDTH HEIGHT DPI [PAGES [BLOCK]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s pwg|cups|pdf OUT WIDTH HEIGHT DPI [PAGES [BLOCK [COPIES]]]\n", argv[0]);
         return 2;
     }
     const bool pwg = std::strcmp(argv[1], "pwg") == 0;
@@ -114,6 +116,8 @@ int main(int argc, char** argv)
     const unsigned dpi = static_cast<unsigned>(std::atoi(argv[5]));
     const unsigned pages = argc > 6 ? static_cast<unsigned>(std::atoi(argv[6])) : 1;
     const unsigned block = argc > 7 ? static_cast<unsigned>(std::atoi(argv[7])) : 1;
+    // Copies left to the printer, collated, as cups-filters says them.
+    const unsigned copies = argc > 8 ? static_cast<unsigned>(std::atoi(argv[8])) : 0;
     if (block == 0 || width % block || height % block) {
         std::fprintf(stderr, "%s: BLOCK must divide WIDTH and HEIGHT\n", argv[0]);
         return 2;
@@ -141,6 +145,10 @@ int main(int argc, char** argv)
     h.cupsHeight = height;
     h.cupsBytesPerLine = width;
     h.cupsInteger[0] = pages; // total page count
+    if (copies) {
+        h.NumCopies = copies;
+        h.Collate = CUPS_TRUE;
+    }
     if (!pwg)
         h.cupsColorSpace = CUPS_CSPACE_W; // the filter's PPDs ask for 8-bit W
 
