@@ -19,10 +19,9 @@ import sys
 import tempfile
 import threading
 import time
-import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from appserver import Failure, Server, check, log, run  # noqa: E402
+from appserver import Failure, Server, check, grey_png, log, run  # noqa: E402
 import documents  # noqa: E402
 
 ARGS = None
@@ -273,18 +272,8 @@ def case_pwg():
 # ---------------------------------------------------------------- PNG, raw
 
 def make_png(path, width, height, truncate=None):
-    rows = b"".join(b"\0" + bytes((x * 255 // width) if (x + y) % 40 > 3 else 0
-                                  for x in range(width)) for y in range(height))
-
-    def chunk(kind, body):
-        return (struct.pack(">I", len(body)) + kind + body
-                + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
-    data = (b"\x89PNG\r\n\x1a\n"
-            + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
-    with open(path, "wb") as f:
-        f.write(data[:truncate] if truncate else data)
-    return path
+    return grey_png(path, width, height,
+                    lambda x, y: (x * 255 // width) if (x + y) % 40 > 3 else 0, truncate)
 
 
 def case_png_raw():
@@ -1135,6 +1124,25 @@ def case_web_look():
     log("web look: icons by kind served and shown, the header's mark, roll sizes in mm")
 
 
+def save_darkness(chromium, work, port, choice):
+    """Chooses Print Darkness on the labels printer's Printing Defaults and
+    saves; returns the choice the page showed before."""
+    browser = Browser(chromium, os.path.join(work, "profile"))
+    try:
+        browser.open("http://localhost:%d/labels/printing" % port)
+        browser.wait("document.readyState == 'complete' && "
+                     "!!document.querySelector('select[name=\"print-darkness\"]')")
+        shown = browser.eval("document.querySelector('select[name=\"print-darkness\"]').value")
+        browser.eval("window.before = 1; document.querySelector('select[name="
+                     "\"print-darkness\"]').value = '%s'; "
+                     "document.getElementById('form').submit(); true" % choice)
+        browser.wait("!window.before && document.readyState == 'complete' && "
+                     "!!document.querySelector('.banner')")
+    finally:
+        browser.close()
+    return shown
+
+
 def case_web():
     chromium = shutil.which("chromium")
     if not chromium:
@@ -1208,18 +1216,7 @@ def case_web():
         check(a.get("bandrill-darkness-default") == "printer",
               "saving other defaults changed the darkness used: %r" % a.get("bandrill-darkness-default"))
         # Print Darkness chosen on the page applies by itself.
-        browser = Browser(chromium, os.path.join(work, "profile"))
-        try:
-            browser.open("http://localhost:%d/labels/printing" % srv.port)
-            browser.wait("document.readyState == 'complete' && "
-                         "!!document.querySelector('select[name=\"print-darkness\"]')")
-            browser.eval("window.before = 1; document.querySelector('select[name="
-                         "\"print-darkness\"]').value = '40'; "
-                         "document.getElementById('form').submit(); true")
-            browser.wait("!window.before && document.readyState == 'complete' && "
-                         "!!document.querySelector('.banner')")
-        finally:
-            browser.close()
+        save_darkness(chromium, work, srv.port, "40")
         a = srv.attributes("labels")
         check(a.get("printer-darkness-configured") == "40" and
               a.get("bandrill-darkness-default") == "configured",
@@ -1233,20 +1230,8 @@ def case_web():
         # The page shows the level it saved; the printer's own setting, the
         # same control's first choice, takes the darkness out of the job
         # and keeps the level for later.
-        browser = Browser(chromium, os.path.join(work, "profile"))
-        try:
-            browser.open("http://localhost:%d/labels/printing" % srv.port)
-            browser.wait("document.readyState == 'complete' && "
-                         "!!document.querySelector('select[name=\"print-darkness\"]')")
-            shown = browser.eval("document.querySelector('select[name=\"print-darkness\"]').value")
-            check(shown == "40", "Print Darkness after saving 40 %%: the page shows %r" % shown)
-            browser.eval("window.before = 1; document.querySelector('select[name="
-                         "\"print-darkness\"]').value = 'printer'; "
-                         "document.getElementById('form').submit(); true")
-            browser.wait("!window.before && document.readyState == 'complete' && "
-                         "!!document.querySelector('.banner')")
-        finally:
-            browser.close()
+        shown = save_darkness(chromium, work, srv.port, "printer")
+        check(shown == "40", "Print Darkness after saving 40 %%: the page shows %r" % shown)
         a = srv.attributes("labels")
         check(a.get("bandrill-darkness-default") == "printer" and
               a.get("printer-darkness-configured") == "40",

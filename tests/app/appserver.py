@@ -6,10 +6,12 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 
 # Failures, checks and messages are the end-to-end harness's, so that a
@@ -17,6 +19,22 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from harness import Failure, check, log  # noqa: E402,F401
 import harness  # noqa: E402
+
+
+def grey_png(path, width, height, pixel, truncate=None):
+    """Writes an 8-bit grey PNG whose pixel (x, y) is pixel(x, y); cut after
+    truncate bytes when given (a damaged file). Returns the path."""
+    rows = b"".join(b"\0" + bytes(pixel(x, y) for x in range(width)) for y in range(height))
+
+    def chunk(kind, body):
+        return (struct.pack(">I", len(body)) + kind + body
+                + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
+    data = (b"\x89PNG\r\n\x1a\n"
+            + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+    with open(path, "wb") as f:
+        f.write(data[:truncate] if truncate else data)
+    return path
 
 
 def free_port():

@@ -10,17 +10,15 @@ import argparse
 import os
 import re
 import shutil
-import struct
 import sys
 import tempfile
 import time
 import urllib.request
-import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from appserver import Failure, Server, check, log, run  # noqa: E402
+from appserver import Failure, Server, check, grey_png, log, run  # noqa: E402
 from printer_emulator import PrinterEmulator  # noqa: E402
 
 ARGS = None
@@ -75,16 +73,7 @@ def raster(path, width, height, dpi, pages=1):
 def make_png(path, width, height):
     """A grey ramp: a document PAPPL spools before printing (raster it
     streams, holding the request while the printer waits)."""
-    rows = b"".join(b"\0" + bytes(x * 255 // width for x in range(width)) for _ in range(height))
-
-    def chunk(kind, body):
-        return (struct.pack(">I", len(body)) + kind + body
-                + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n"
-                + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
-                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
-    return path
+    return grey_png(path, width, height, lambda x, y: x * 255 // width)
 
 
 def values(text):

@@ -25,10 +25,9 @@ import sys
 import tempfile
 import threading
 import time
-import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from appserver import Failure, Server, check, log, run  # noqa: E402
+from appserver import Failure, Server, check, grey_png, log, run  # noqa: E402
 
 ARGS = None
 
@@ -59,17 +58,8 @@ GET_JOBS = """{
 
 
 def make_png(path, width, height, seed):
-    rows = b"".join(b"\0" + bytes(((x * 7 + y * seed) % 256) if (x // 16 + y // 16 + seed) % 3 else 0
-                                  for x in range(width)) for y in range(height))
-
-    def chunk(kind, body):
-        return (struct.pack(">I", len(body)) + kind + body
-                + struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n"
-                + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
-                + chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
-    return path
+    return grey_png(path, width, height,
+                    lambda x, y: ((x * 7 + y * seed) % 256) if (x // 16 + y // 16 + seed) % 3 else 0)
 
 
 def output_of(directory, job_id, job_name):
