@@ -1,6 +1,7 @@
 """A private bandrill-printer-app server for one test: a free localhost
 port, its own state directory (SNAP_COMMON) and file:// devices, stopped
 with SIGTERM. Also the ipptool requests the tests send."""
+import argparse
 import os
 import re
 import shutil
@@ -19,6 +20,27 @@ import zlib
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from harness import Failure, check, log  # noqa: E402,F401
 import harness  # noqa: E402
+
+
+def run_case(module, cases, *options, workdirs=()):
+    """The command line of an application test script: its options (each
+    required) and the case to run. Sets module.ARGS, runs the case, says
+    PASS or FAIL, removes workdirs; returns the exit status."""
+    p = argparse.ArgumentParser()
+    for option in options:
+        p.add_argument(option, required=True)
+    p.add_argument("case", choices=sorted(cases))
+    module.ARGS = p.parse_args()
+    try:
+        cases[module.ARGS.case]()
+    except Failure as e:
+        log("FAIL: %s" % e)
+        return 1
+    finally:
+        for d in workdirs:
+            shutil.rmtree(d, ignore_errors=True)
+    log("PASS")
+    return 0
 
 
 def grey_png(path, width, height, pixel, truncate=None):

@@ -2,8 +2,11 @@
 back: a shipping label as PDF with a real Code 128 barcode (on a page of
 any size, in its top left corner), and the pages bandrill-decode writes
 (1-bit or 8-bit grey PNG) read into rows."""
-import struct
-import zlib
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
 
 # Code 128: the bar and space widths (in modules) of each symbol value.
 CODE128 = ("212222 222122 222221 121223 121322 131222 122213 122312 132212 221213 "
@@ -84,47 +87,7 @@ def label_pdf(path, page_width, page_height, label_width, label_height,
 def read_png(path):
     """A grey PNG (bit depth 1 or 8, not interlaced): (width, height, rows),
     each row a bytes of 0 (black) to 255 (white) a pixel."""
-    with open(path, "rb") as f:
-        data = f.read()
-    pos = 8
-    idat = b""
-    while pos < len(data):
-        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b"IHDR":
-            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
-            assert colour == 0 and depth in (1, 8) and not interlace, (path, depth, colour)
-        elif kind == b"IDAT":
-            idat += body
-        pos += 12 + length
-    raw = zlib.decompress(idat)
-    stride = (width * depth + 7) // 8
-    bpp = max(1, depth // 8)
-    rows, prev = [], bytearray(stride)
-    for y in range(height):
-        kind = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - bpp] if i >= bpp else 0
-            b = prev[i]
-            c = prev[i - bpp] if i >= bpp else 0
-            if kind == 1:
-                line[i] = (line[i] + a) & 0xFF
-            elif kind == 2:
-                line[i] = (line[i] + b) & 0xFF
-            elif kind == 3:
-                line[i] = (line[i] + (a + b) // 2) & 0xFF
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
-        prev = line
-        if depth == 8:
-            rows.append(bytes(line))
-        else:
-            rows.append(bytes(255 if (line[x >> 3] >> (7 - (x & 7))) & 1 else 0
-                              for x in range(width)))
-    return width, height, rows
+    return harness.grey_rows(path)
 
 
 def ink_box(rows):

@@ -6,7 +6,6 @@ cannot reach its device.
 
   ippeve_test.py --app APP --raster HELPER CASE
 """
-import argparse
 import os
 import re
 import shutil
@@ -18,7 +17,7 @@ import urllib.request
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
-from appserver import Failure, Server, check, grey_png, log, run  # noqa: E402
+from appserver import Failure, Server, check, grey_png, log, run, run_case  # noqa: E402
 from printer_emulator import PrinterEmulator  # noqa: E402
 
 ARGS = None
@@ -365,22 +364,7 @@ CASES = {
 
 
 def main():
-    global ARGS
-    p = argparse.ArgumentParser()
-    p.add_argument("--app", required=True)
-    p.add_argument("--raster", required=True)
-    p.add_argument("case", choices=sorted(CASES))
-    ARGS = p.parse_args()
-    try:
-        CASES[ARGS.case]()
-    except Failure as e:
-        log("FAIL: %s" % e)
-        return 1
-    finally:
-        for d in WORKDIRS:
-            shutil.rmtree(d, ignore_errors=True)
-    log("PASS")
-    return 0
+    return run_case(sys.modules[__name__], CASES, "--app", "--raster", workdirs=WORKDIRS)
 
 
 if __name__ == "__main__":

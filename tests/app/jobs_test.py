@@ -13,7 +13,6 @@
   full_disk  a file:// printer on a full disk: the job aborted with the
              reason, the printer stopped, the next job kept until resumed
 """
-import argparse
 import os
 import shutil
 import socket
@@ -26,7 +25,7 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from appserver import Failure, Server, check, log, run  # noqa: E402
+from appserver import Server, check, log, run, run_case  # noqa: E402
 import load_test  # noqa: E402
 
 ARGS = None
@@ -234,19 +233,7 @@ CASES = {"images": case_images, "outcomes": case_outcomes, "raw_cancel": case_ra
 
 
 def main():
-    global ARGS
-    p = argparse.ArgumentParser()
-    p.add_argument("--app", required=True)
-    p.add_argument("--raster", required=True)
-    p.add_argument("case", choices=sorted(CASES))
-    ARGS = p.parse_args()
-    try:
-        CASES[ARGS.case]()
-    except Failure as e:
-        log("FAIL: %s" % e)
-        return 1
-    log("PASS")
-    return 0
+    return run_case(sys.modules[__name__], CASES, "--app", "--raster")
 
 
 if __name__ == "__main__":

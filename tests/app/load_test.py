@@ -14,7 +14,6 @@ job must be accepted, end completed and print exactly the bytes it prints
 alone; the server must stay up and exit cleanly on SIGTERM (under the
 sanitizers: without a report).
 """
-import argparse
 import http.client
 import os
 import random
@@ -27,7 +26,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from appserver import Failure, Server, check, grey_png, log, run  # noqa: E402
+from appserver import Failure, Server, check, grey_png, log, run, run_case  # noqa: E402
 
 ARGS = None
 
@@ -308,20 +307,8 @@ CASES = {"one_printer": case_one_printer, "many_printers": case_many_printers}
 
 
 def main():
-    global ARGS
-    p = argparse.ArgumentParser()
-    p.add_argument("--app", required=True)
-    p.add_argument("--raster", required=True)
-    p.add_argument("case", choices=sorted(CASES))
-    ARGS = p.parse_args()
     random.seed(os.getpid())
-    try:
-        CASES[ARGS.case]()
-    except Failure as e:
-        log("FAIL: %s" % e)
-        return 1
-    log("PASS")
-    return 0
+    return run_case(sys.modules[__name__], CASES, "--app", "--raster")
 
 
 if __name__ == "__main__":

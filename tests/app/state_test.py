@@ -8,7 +8,6 @@ times: clients print, the server is killed (SIGKILL) at a random moment,
 and started again on the same state. Every time every printer, its
 defaults and the default printer must be back, and the state file whole.
 """
-import argparse
 import os
 import random
 import signal
@@ -17,7 +16,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from appserver import Failure, Server, check, free_port, log  # noqa: E402
+from appserver import Server, check, free_port, log, run_case  # noqa: E402
 import load_test  # noqa: E402
 
 ARGS = None
@@ -110,19 +109,8 @@ CASES = {"sigkill": case_sigkill}
 
 
 def main():
-    global ARGS
-    p = argparse.ArgumentParser()
-    p.add_argument("--app", required=True)
-    p.add_argument("case", choices=sorted(CASES))
-    ARGS = p.parse_args()
     random.seed(os.getpid())
-    try:
-        CASES[ARGS.case]()
-    except Failure as e:
-        log("FAIL: %s" % e)
-        return 1
-    log("PASS")
-    return 0
+    return run_case(sys.modules[__name__], CASES, "--app")
 
 
 if __name__ == "__main__":

@@ -367,8 +367,9 @@ class Bitmap:
         return cols[0], rows[0], cols[-1] + 1, rows[-1] + 1
 
 
-def read_png(path):
-    """Grey PNG (1 or 8 bits) as a Bitmap; dark pixels (< 128) are ink."""
+def grey_rows(path):
+    """A grey PNG (bit depth 1 or 8, not interlaced): (width, height, rows),
+    each row a bytes of 0 (black) to 255 (white) a pixel."""
     with open(path, "rb") as f:
         data = f.read()
     check(data[:8] == b"\x89PNG\r\n\x1a\n", path + " is not a PNG")
@@ -387,7 +388,7 @@ def read_png(path):
     stride = (w * depth + 7) // 8
     bpp = max(1, depth // 8)
     prev = bytearray(stride)
-    ink = []
+    rows = []
     for y in range(h):
         ftype = raw[y * (stride + 1)]
         line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
@@ -408,10 +409,16 @@ def read_png(path):
                 line[i] = (line[i] + pred) & 255
         prev = line
         if depth == 1:
-            ink.append([not (line[x >> 3] >> (7 - (x & 7))) & 1 for x in range(w)])
+            rows.append(bytes(255 if (line[x >> 3] >> (7 - (x & 7))) & 1 else 0 for x in range(w)))
         else:
-            ink.append([line[x] < 128 for x in range(w)])
-    return Bitmap(w, h, ink)
+            rows.append(bytes(line))
+    return w, h, rows
+
+
+def read_png(path):
+    """Grey PNG (1 or 8 bits) as a Bitmap; dark pixels (< 128) are ink."""
+    w, h, rows = grey_rows(path)
+    return Bitmap(w, h, [[v < 128 for v in row] for row in rows])
 
 
 # --- the decoder -------------------------------------------------------------
